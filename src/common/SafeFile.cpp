@@ -1,0 +1,113 @@
+#include "common/SafeFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+namespace quelvo {
+
+namespace {
+
+// Owns a file descriptor.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() { Close(); }
+    int get() const { return fd_; }
+    int Close() {
+        int rc = 0;
+        if (fd_ >= 0) {
+            rc = ::close(fd_);
+            fd_ = -1;
+        }
+        return rc;
+    }
+
+private:
+    int fd_;
+};
+
+[[noreturn]] void RaiseErrno(const std::string& what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+void WriteAll(int fd, std::string_view bytes, const std::string& what) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            RaiseErrno(what);
+        }
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+}
+
+}  // namespace
+
+void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mode) {
+    const std::filesystem::path target(path);
+    std::filesystem::path folder = target.parent_path();
+    if (folder.empty()) {
+        folder = ".";
+    }
+    std::string temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    FileDescriptor fd(::mkstemp(temp.data()));
+    if (fd.get() < 0) {
+        RaiseErrno(path);
+    }
+    try {
+        WriteAll(fd.get(), bytes, path);
+        if (::fchmod(fd.get(), mode) != 0 || ::fsync(fd.get()) != 0 || fd.Close() != 0) {
+            RaiseErrno(path);
+        }
+        if (::rename(temp.c_str(), path.c_str()) != 0) {
+            RaiseErrno(path);
+        }
+    } catch (...) {
+        ::unlink(temp.c_str());
+        throw;
+    }
+    // The rename itself reaches the disk with the folder's entry.
+    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0) {
+        ::fsync(dir.get());
+    }
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        RaiseErrno(path);
+    }
+    std::string out;
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            RaiseErrno(path);
+        }
+        if (n == 0) {
+            break;
+        }
+        out.append(buf, static_cast<size_t>(n));
+    }
+    return out;
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace quelvo

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <sys/types.h>
+#include <string>
+#include <string_view>
+
+namespace quelvo {
+
+// Whole-file writes that never leave a truncated file behind: the bytes go to a temporary file
+// in the same folder, are flushed to disk, and the temporary file is renamed over the target.
+// A crash or a full disk leaves either the old file or the new one. Raises std::system_error.
+// `mode` is the new file's permission (owner-only by default: several files hold passwords).
+void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mode = 0600);
+
+// Reads a whole file. Raises std::system_error when it cannot be opened or read.
+std::string ReadWholeFile(const std::string& path);
+
+// Whether a regular file (or a link to one) exists at the path.
+bool FileExists(const std::string& path);
+
+}  // namespace quelvo

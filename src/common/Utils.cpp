@@ -1,0 +1,209 @@
+#include "common/Utils.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <system_error>
+#include <utility>
+
+#include "common/SafeFile.h"
+#include "common/Version.h"
+#include "common/Win1252.h"
+
+namespace quelvo {
+
+namespace {
+
+std::mutex gDirMutex;
+std::string gAppDir;
+
+std::string WithSlash(std::string dir) {
+    if (dir.empty() || dir.back() != '/') {
+        dir += '/';
+    }
+    return dir;
+}
+
+std::string ExecutableDir() {
+    std::error_code ec;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) {
+        return WithSlash(std::filesystem::current_path().string());
+    }
+    return WithSlash(exe.parent_path().string());
+}
+
+// Reads "a.b.c.d" (each 0..65535) at the start of `s`.
+bool ParseVersion(std::string_view s, std::string& out) {
+    unsigned parts[4];
+    const char* p = s.data();
+    const char* end = s.data() + s.size();
+    for (int i = 0; i < 4; ++i) {
+        if (i > 0) {
+            if (p == end || *p != '.') {
+                return false;
+            }
+            ++p;
+        }
+        const auto [next, ec] = std::from_chars(p, end, parts[i]);
+        if (ec != std::errc{} || parts[i] > 0xFFFF) {
+            return false;
+        }
+        p = next;
+    }
+    out = std::to_string(parts[0]) + "." + std::to_string(parts[1]) + "." +
+          std::to_string(parts[2]) + "." + std::to_string(parts[3]);
+    return true;
+}
+
+}  // namespace
+
+std::string ApplicationDir() {
+    std::lock_guard lock(gDirMutex);
+    if (gAppDir.empty()) {
+        gAppDir = ExecutableDir();
+    }
+    return gAppDir;
+}
+
+void SetApplicationDir(const std::string& dir) {
+    std::lock_guard lock(gDirMutex);
+    gAppDir = WithSlash(std::filesystem::absolute(dir).lexically_normal().string());
+}
+
+std::string KeepChars(std::string_view text, std::string_view allowed) {
+    std::string out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const size_t start = pos;
+        NextCodePoint(text, pos);
+        const auto ch = text.substr(start, pos - start);
+        if (allowed.find(ch) != std::string_view::npos) {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+std::string OnlyDigits(std::string_view text) {
+    return KeepChars(text, "0123456789");
+}
+
+std::string UFCode(std::string_view uf) {
+    static constexpr std::pair<std::string_view, std::string_view> kCodes[] = {
+        {"AC", "12"}, {"AL", "27"}, {"AM", "13"}, {"AP", "16"}, {"BA", "29"}, {"CE", "23"},
+        {"DF", "53"}, {"ES", "32"}, {"GO", "52"}, {"MA", "21"}, {"MG", "31"}, {"MS", "50"},
+        {"MT", "51"}, {"PA", "15"}, {"PB", "25"}, {"PE", "26"}, {"PI", "22"}, {"PR", "41"},
+        {"RJ", "33"}, {"RN", "24"}, {"RO", "11"}, {"RR", "14"}, {"RS", "43"}, {"SC", "42"},
+        {"SE", "28"}, {"SP", "35"}, {"TO", "17"},
+    };
+    for (const auto& [code, ibge] : kCodes) {
+        if (code == uf) {
+            return std::string(ibge);
+        }
+    }
+    return {};
+}
+
+std::vector<std::string> SplitLines(std::string_view text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' || text[i] == '\n') {
+            lines.emplace_back(text.substr(start, i - start));
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+                ++i;
+            }
+            start = i + 1;
+        }
+    }
+    if (start < text.size()) {
+        lines.emplace_back(text.substr(start));
+    }
+    return lines;
+}
+
+void SaveTextFile(const std::string& fileName, std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 64);
+    for (const auto& line : SplitLines(text)) {
+        out += line;
+        out += "\r\n";
+    }
+    WriteFileAtomic(fileName, out, 0644);
+}
+
+std::string LoadTextFile(const std::string& fileName) {
+    std::string out;
+    for (const auto& line : SplitLines(ReadWholeFile(fileName))) {
+        out += line;
+        out += "\r\n";
+    }
+    return out;
+}
+
+void EnsureDir(const std::string& dir) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+}
+
+std::string FileVersion(const std::string& path) {
+    try {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) {
+            return {};
+        }
+        const std::string_view prefix = VersionMarkerPrefix();
+        // Scan in blocks; keep a tail so that a marker cut by a block boundary is still seen.
+        constexpr size_t kBlock = 1 << 20;
+        constexpr size_t kTail = 64;
+        std::string window;
+        std::string chunk(kBlock, '\0');
+        while (in) {
+            in.read(chunk.data(), static_cast<std::streamsize>(kBlock));
+            const auto got = static_cast<size_t>(in.gcount());
+            if (got == 0) {
+                break;
+            }
+            window.append(chunk.data(), got);
+            const bool last = !in;
+            size_t at = 0;
+            while ((at = window.find(prefix, at)) != std::string::npos) {
+                const size_t valueStart = at + prefix.size();
+                if (!last && window.size() - valueStart < kTail) {
+                    break;  // the value may continue in the next block
+                }
+                std::string version;
+                if (ParseVersion(std::string_view(window).substr(valueStart, kTail), version)) {
+                    return version;
+                }
+                at = valueStart;
+            }
+            if (window.size() > kTail + prefix.size()) {
+                window.erase(0, window.size() - (kTail + prefix.size()));
+            }
+        }
+    } catch (...) {
+        // An unreadable file has no version.
+    }
+    return {};
+}
+
+TDateTime FileCreationTime(const std::string& path) {
+    struct statx stx {};
+    if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME | STATX_MTIME, &stx) != 0) {
+        throw std::system_error(errno, std::generic_category(), path);
+    }
+    const auto& ts = (stx.stx_mask & STATX_BTIME) ? stx.stx_btime : stx.stx_mtime;
+    return TDateTime::FromTimeT(static_cast<std::time_t>(ts.tv_sec),
+                                static_cast<int>(ts.tv_nsec / 1000000));
+}
+
+}  // namespace quelvo

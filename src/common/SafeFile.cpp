@@ -58,7 +58,10 @@ void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mod
     if (folder.empty()) {
         folder = ".";
     }
-    std::string temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    std::string name = ".";  // built in steps: GCC 12 warns falsely on "." + string
+    name += target.filename().string();
+    name += ".XXXXXX";
+    std::string temp = (folder / name).string();
     FileDescriptor fd(::mkstemp(temp.data()));
     if (fd.get() < 0) {
         RaiseErrno(path);

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "monitor/TConsultasEmpresa.h"
+
+namespace quelvo {
+
+using EmpresaPtr = std::shared_ptr<TConsultasEmpresa>;
+
+// The company registry: records in insertion order, keyed by the CNPJ text as inserted (matched
+// whole, ignoring letter case, first match wins; no duplicate check). Records are shared: one
+// removed by Apagar stays valid for a worker that still holds it. Every operation takes the
+// registry's lock for its own length only.
+class TConsultasEmpresas {
+public:
+    TConsultasEmpresas() = default;
+    TConsultasEmpresas(const TConsultasEmpresas&) = delete;
+    TConsultasEmpresas& operator=(const TConsultasEmpresas&) = delete;
+
+    void Inserir(const std::string& cnpj, const std::string& uf, const std::string& nome,
+                 const std::string& certificadoDigital, const std::string& certSenha,
+                 const std::string& vencimento);
+    // Raises std::out_of_range for an index outside 0..count-1.
+    void Apagar(int index);
+    int Localizar(std::string_view cnpj) const;
+    int Quantidade() const;
+    // The record at the index; raises std::out_of_range outside 0..count-1.
+    EmpresaPtr Item(int index) const;
+    // The record at the index, or nothing when the registry has shrunk below it.
+    EmpresaPtr ItemOrNull(int index) const;
+    std::vector<EmpresaPtr> Itens() const;
+
+    // Adds the records of an "Empresas2.dat" file. A missing file adds nothing; a file that
+    // cannot be read or parsed shows the load error and adds nothing more.
+    void Carregar(const std::string& path);
+    // Writes every record to an "Empresas2.dat" file, replacing it whole at once.
+    // Raises std::runtime_error when the file cannot be written.
+    void Salvar(const std::string& path) const;
+
+    // The XML document that Salvar writes.
+    std::string ToXml() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<EmpresaPtr> itens_;
+};
+
+}  // namespace quelvo

@@ -1,0 +1,21 @@
+#include "monitor/TConsultasParam.h"
+
+#include "common/SafeFile.h"
+
+namespace quelvo {
+
+void TConsultasParam::CarregarListas(const std::string& appDir) {
+    if (FileExists(appDir + "Consultados.dat")) {
+        Consultados.LoadFromFile(appDir + "Consultados.dat");
+    }
+    if (FileExists(appDir + "ConsultadosNums.dat")) {
+        ConsultadosNums.LoadFromFile(appDir + "ConsultadosNums.dat");
+    }
+}
+
+void TConsultasParam::SalvarListas(const std::string& appDir) const {
+    Consultados.SaveToFile(appDir + "Consultados.dat");
+    ConsultadosNums.SaveToFile(appDir + "ConsultadosNums.dat");
+}
+
+}  // namespace quelvo

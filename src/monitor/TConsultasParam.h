@@ -1,0 +1,43 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <string>
+
+#include "common/Guarded.h"
+#include "monitor/TConsultasEmpresas.h"
+#include "monitor/TSeenList.h"
+#include "site/TTravonHttpProxy.h"
+
+namespace quelvo {
+
+// The state the main window (or the headless program) shares with the query worker for the
+// whole run. What two threads touch is guarded: the texts and the proxy record are copied whole
+// under a lock, the registry and the seen-lists lock themselves. `Ativo`, `Executando` and
+// `Progresso` change hands only inside the worker's synchronised calls.
+class TConsultasParam {
+public:
+    TConsultasParam() = default;
+    TConsultasParam(const TConsultasParam&) = delete;
+    TConsultasParam& operator=(const TConsultasParam&) = delete;
+
+    std::atomic<bool> Ativo{false};
+    std::atomic<bool> Executando{false};
+    Guarded<std::string> IDUsuario;
+    Guarded<std::string> Usuario;
+    std::atomic<int> Progresso{0};
+    TConsultasEmpresas Empresas;
+    Guarded<TTravonHttpProxy> Proxy;
+    TSeenList Consultados;                 // invoice keys
+    TSeenList ConsultadosNums;             // query keys: CNPJ digits followed by the NSU
+    std::function<void()> AtualizarLista;  // refreshes the company list, if the program has one
+    Guarded<std::string> StatusTexto;
+
+    // Loads each seen-list from its file in the application folder when the file exists
+    // ("Consultados.dat", "ConsultadosNums.dat"); a missing file leaves its list as it is.
+    void CarregarListas(const std::string& appDir);
+    // Writes both seen-lists to their files, also when empty.
+    void SalvarListas(const std::string& appDir) const;
+};
+
+}  // namespace quelvo

@@ -1,0 +1,182 @@
+#include "certificates/TCertificateStore.h"
+
+#include <openssl/err.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "common/SafeFile.h"
+#include "common/Utils.h"
+
+namespace quelvo {
+
+namespace {
+
+// Only serial texts can name files of the store, so that no text reaches outside the folder.
+bool IsSerialText(const std::string& s) {
+    return !s.empty() && s.size() <= 128 && std::all_of(s.begin(), s.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+    });
+}
+
+}  // namespace
+
+TClientCredentials OpenPkcs12(const std::string& bytes, const std::string& password,
+                              const std::string& name) {
+    EnableLegacyAlgorithms();
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    Pkcs12Ptr p12(d2i_PKCS12(nullptr, &data, static_cast<long>(bytes.size())));
+    if (!p12) {
+        LastOpenSslError();
+        throw ECertificateError("O arquivo \"" + name +
+                                "\" não é um certificado digital PKCS#12 (.pfx ou .p12) válido.");
+    }
+    // An empty password may have been stored as no password at all.
+    const char* pass = password.c_str();
+    if (!PKCS12_verify_mac(p12.get(), pass, static_cast<int>(password.size()))) {
+        if (!password.empty() || !PKCS12_verify_mac(p12.get(), nullptr, 0)) {
+            LastOpenSslError();
+            throw ECertificateError("A senha informada não abre o certificado digital \"" + name +
+                                    "\".");
+        }
+        pass = nullptr;
+    }
+    EVP_PKEY* rawKey = nullptr;
+    X509* rawCert = nullptr;
+    STACK_OF(X509)* rawCa = nullptr;
+    if (!PKCS12_parse(p12.get(), pass, &rawKey, &rawCert, &rawCa)) {
+        const std::string reason = LastOpenSslError();
+        throw ECertificateError("Não foi possível ler o certificado digital \"" + name +
+                                "\": " + reason);
+    }
+    EvpPkeyPtr key(rawKey);
+    X509Ptr cert(rawCert);
+    X509StackPtr ca(rawCa);
+    if (!key) {
+        throw ECertificateError("O certificado digital \"" + name +
+                                "\" não contém a chave privada.");
+    }
+    if (!cert) {
+        // The parser pairs the key with the certificate it matches; certificates left over
+        // mean the key belongs to none of them.
+        if (ca && sk_X509_num(ca.get()) > 0) {
+            throw ECertificateError("A chave privada do arquivo \"" + name +
+                                    "\" não corresponde ao seu certificado digital.");
+        }
+        throw ECertificateError("O arquivo \"" + name + "\" não contém um certificado digital.");
+    }
+    if (X509_check_private_key(cert.get(), key.get()) != 1) {
+        LastOpenSslError();
+        throw ECertificateError("A chave privada do arquivo \"" + name +
+                                "\" não corresponde ao seu certificado digital.");
+    }
+    std::vector<X509Ptr> chain;
+    while (ca && sk_X509_num(ca.get()) > 0) {
+        chain.emplace_back(sk_X509_shift(ca.get()));
+    }
+    return TClientCredentials(TCertificate(std::move(cert), std::move(chain)), std::move(key));
+}
+
+TCertificateStore::TCertificateStore(std::string folder) : folder_(std::move(folder)) {
+    if (!folder_.empty() && folder_.back() != '/') {
+        folder_ += '/';
+    }
+}
+
+TCertificateStore TCertificateStore::Default() {
+    return TCertificateStore(ApplicationDir() + "certificados/");
+}
+
+std::string TCertificateStore::PathOf(const std::string& serial, const char* extension) const {
+    return folder_ + serial + extension;
+}
+
+TCertificate TCertificateStore::Import(const std::string& pkcs12File, const std::string& password) {
+    std::string bytes;
+    try {
+        bytes = ReadWholeFile(pkcs12File);
+    } catch (const std::system_error& e) {
+        throw ECertificateError("Não foi possível ler o arquivo \"" + pkcs12File +
+                                "\": " + e.code().message());
+    }
+    return ImportBytes(bytes, password, pkcs12File);
+}
+
+TCertificate TCertificateStore::ImportBytes(const std::string& pkcs12, const std::string& password,
+                                            const std::string& fileName) {
+    const TClientCredentials opened = OpenPkcs12(pkcs12, password, fileName);
+    const std::string serial = opened.Certificate().SerialNumber();
+    std::error_code ec;
+    std::filesystem::create_directories(folder_, ec);
+    ::chmod(folder_.c_str(), 0700);
+    try {
+        // The key file first: a public certificate is listed only once its key is in place.
+        WriteFileAtomic(PathOf(serial, ".pfx"), pkcs12, 0600);
+        WriteFileAtomic(PathOf(serial, ".pem"), opened.Certificate().ToPem(), 0600);
+    } catch (const std::system_error& e) {
+        throw ECertificateError("Não foi possível gravar o certificado na pasta \"" + folder_ +
+                                "\": " + e.code().message());
+    }
+    return opened.Certificate();
+}
+
+std::vector<TCertificate> TCertificateStore::List() const {
+    std::vector<std::string> serials;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_, ec)) {
+        if (entry.path().extension() == ".pem" && IsSerialText(entry.path().stem().string())) {
+            serials.push_back(entry.path().stem().string());
+        }
+    }
+    std::sort(serials.begin(), serials.end());
+    std::vector<TCertificate> out;
+    for (const auto& serial : serials) {
+        if (auto cert = Find(serial)) {
+            out.push_back(*cert);
+        }
+    }
+    return out;
+}
+
+std::unique_ptr<TCertificate> TCertificateStore::Find(const std::string& serial) const {
+    if (!IsSerialText(serial) || !FileExists(PathOf(serial, ".pem"))) {
+        return nullptr;
+    }
+    try {
+        auto cert = std::make_unique<TCertificate>(
+            TCertificate::FromPem(ReadWholeFile(PathOf(serial, ".pem"))));
+        // The file name is only an index: the certificate itself must carry the serial.
+        return cert->SerialNumber() == serial ? std::move(cert) : nullptr;
+    } catch (const std::exception&) {
+        return nullptr;  // an unreadable entry is not in the store
+    }
+}
+
+bool TCertificateStore::HasKey(const std::string& serial) const {
+    return IsSerialText(serial) && FileExists(PathOf(serial, ".pfx"));
+}
+
+TClientCredentials TCertificateStore::LoadCredentials(const std::string& serial,
+                                                      const std::string& password) const {
+    if (!HasKey(serial)) {
+        throw ECertificateError("A chave privada do certificado digital \"" + serial +
+                                "\" não está no repositório de certificados.");
+    }
+    std::string bytes;
+    try {
+        bytes = ReadWholeFile(PathOf(serial, ".pfx"));
+    } catch (const std::system_error& e) {
+        throw ECertificateError("Não foi possível ler a chave do certificado digital \"" + serial +
+                                "\": " + e.code().message());
+    }
+    TClientCredentials opened = OpenPkcs12(bytes, password, serial);
+    if (opened.Certificate().SerialNumber() != serial) {
+        throw ECertificateError("O arquivo de chave do certificado digital \"" + serial +
+                                "\" guarda outro certificado.");
+    }
+    return opened;
+}
+
+}  // namespace quelvo

@@ -1,0 +1,124 @@
+#include "cli/TMonitorCli.h"
+
+#include <exception>
+#include <map>
+#include <optional>
+#include <ostream>
+
+#include "certificates/CertificateAccess.h"
+#include "certificates/TCertificateStore.h"
+#include "common/Utils.h"
+#include "common/Version.h"
+
+namespace quelvo {
+
+namespace {
+
+// The parsed command line: the command and its values.
+struct Command {
+    std::string name;                            // "--certificados", ...
+    std::vector<std::string> values;             // positional values of the command
+    std::map<std::string, std::string> options;  // "--senha" -> value, "--sim" -> ""
+};
+
+// How many values each command and option takes.
+const std::map<std::string, size_t> kCommands = {
+    {"--versao", 0}, {"--ajuda", 0}, {"--certificados", 0}, {"--importar-certificado", 1}};
+const std::map<std::string, size_t> kOptions = {{"--pasta", 1}, {"--senha", 1}};
+
+std::optional<Command> Parse(const std::vector<std::string>& args) {
+    Command cmd;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (auto o = kOptions.find(a); o != kOptions.end()) {
+            if (i + o->second >= args.size() || cmd.options.count(a)) {
+                return std::nullopt;
+            }
+            cmd.options[a] = o->second ? args[++i] : "";
+        } else if (auto c = kCommands.find(a); c != kCommands.end()) {
+            if (!cmd.name.empty() || i + c->second >= args.size()) {
+                return std::nullopt;
+            }
+            cmd.name = a;
+            for (size_t k = 0; k < c->second; ++k) {
+                cmd.values.push_back(args[++i]);
+            }
+        } else {
+            return std::nullopt;
+        }
+    }
+    return cmd;
+}
+
+}  // namespace
+
+void TMonitorCli::PrintUsage(std::ostream& to) const {
+    to << "Uso: quelvo-monitor [--pasta PASTA] COMANDO\n"
+          "\n"
+          "Comandos:\n"
+          "  --importar-certificado ARQUIVO --senha SENHA\n"
+          "                  importa um certificado digital PKCS#12 (.pfx ou .p12) e mostra\n"
+          "                  o seu número de série na última linha\n"
+          "  --certificados  lista os certificados (série, titular, vencimento)\n"
+          "  --versao        mostra a versão\n"
+          "  --ajuda         mostra este texto\n"
+          "\n"
+          "  --pasta PASTA   pasta do aplicativo (padrão: a pasta do executável)\n";
+}
+
+int TMonitorCli::Run(const std::vector<std::string>& args) {
+    const auto cmd = Parse(args);
+    if (!cmd) {
+        PrintUsage(err_);
+        return kExitUsage;
+    }
+    if (auto p = cmd->options.find("--pasta"); p != cmd->options.end()) {
+        SetApplicationDir(p->second);
+    }
+    const bool hasPassword = cmd->options.count("--senha") > 0;
+    if (hasPassword != (cmd->name == "--importar-certificado")) {
+        PrintUsage(err_);
+        return kExitUsage;
+    }
+    if (cmd->name.empty()) {
+        out_ << "quelvo-monitor " << ProgramVersion() << "\n\n";
+        PrintUsage(out_);
+        return kExitOk;
+    }
+    if (cmd->name == "--versao") {
+        out_ << ProgramVersion() << "\n";
+        return kExitOk;
+    }
+    if (cmd->name == "--ajuda") {
+        PrintUsage(out_);
+        return kExitOk;
+    }
+    try {
+        if (cmd->name == "--importar-certificado") {
+            return ImportCertificate(cmd->values[0], cmd->options.at("--senha"));
+        }
+        return ListCertificates();
+    } catch (const std::exception& e) {
+        err_ << e.what() << "\n";
+        return kExitFailure;
+    }
+}
+
+int TMonitorCli::ImportCertificate(const std::string& file, const std::string& password) {
+    TCertificateStore store = TCertificateStore::Default();
+    const TCertificate cert = store.Import(file, password);
+    out_ << "Certificado importado: " << cert.SimpleName() << ", vence em "
+         << FormatShortDate(cert.NotAfter()) << "\n"
+         << cert.SerialNumber() << "\n";
+    return kExitOk;
+}
+
+int TMonitorCli::ListCertificates() {
+    for (const auto& choice : CertificateChoices(TCertificateStore::Default())) {
+        out_ << choice.Serie << "\t" << choice.Titular << "\t" << FormatShortDate(choice.Vencimento)
+             << "\n";
+    }
+    return kExitOk;
+}
+
+}  // namespace quelvo

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace quelvo {
+
+// The headless program's command line. Exit codes: 0 done, 1 failure, 2 usage error.
+class TMonitorCli {
+public:
+    static constexpr int kExitOk = 0;
+    static constexpr int kExitFailure = 1;
+    static constexpr int kExitUsage = 2;
+
+    TMonitorCli(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+
+    int Run(const std::vector<std::string>& args);
+    void PrintUsage(std::ostream& to) const;
+
+private:
+    int ImportCertificate(const std::string& file, const std::string& password);
+    int ListCertificates();
+
+    std::ostream& out_;
+    std::ostream& err_;
+};
+
+}  // namespace quelvo

@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <string>
+
+#include "certificates/TCertificate.h"
+#include "support/SharedPki.h"
+#include "support/TempDir.h"
+
+namespace quelvo {
+namespace {
+
+using test::SharedPki;
+using test::TempDir;
+
+struct Result {
+    int code;
+    std::string out;
+};
+
+// Runs quelvo-monitor with the arguments (already quoted for the shell); standard error joins
+// standard output.
+Result Monitor(const std::string& args) {
+    const std::string cmd = std::string("'") + QUELVO_MONITOR + "' " + args + " 2>&1";
+    FILE* pipe = ::popen(cmd.c_str(), "r");
+    std::string out;
+    std::array<char, 4096> buf;
+    size_t n = 0;
+    while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0) {
+        out.append(buf.data(), n);
+    }
+    const int status = ::pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+std::string LastLine(const std::string& text) {
+    std::string t = text;
+    while (!t.empty() && t.back() == '\n') {
+        t.pop_back();
+    }
+    return t.substr(t.rfind('\n') + 1);
+}
+
+TEST(MonitorCli, UsageAndVersion) {
+    EXPECT_EQ(Monitor("--versao").out, std::string(QUELVO_VERSION) + "\n");
+    const auto bare = Monitor("");
+    EXPECT_EQ(bare.code, 0);
+    EXPECT_NE(bare.out.find("Uso: quelvo-monitor"), std::string::npos);
+    for (const char* bad : {"--desconhecido", "--pasta", "--importar-certificado x",
+                            "--certificados --senha x", "--certificados --certificados"}) {
+        const auto r = Monitor(bad);
+        EXPECT_EQ(r.code, 2) << bad;
+        EXPECT_NE(r.out.find("Uso: quelvo-monitor"), std::string::npos) << bad;
+    }
+}
+
+TEST(MonitorCli, ImportAndListCertificates) {
+    const auto& pki = SharedPki();
+    TempDir dir;
+    const auto a = pki.IssueECnpj("EMPRESA A", "11222333000181");
+    const auto b = pki.IssueECnpj("EMPRESA B", "45997418000153", -400, -10);
+    const std::string fa = dir.Write("a.pfx", pki.Pkcs12(a, "um dois", false));
+    const std::string fb = dir.Write("b.p12", pki.Pkcs12(b, "3", true));
+    const std::string app = "--pasta '" + dir.File("app") + "' ";
+
+    auto r = Monitor(app + "--importar-certificado '" + fa + "' --senha 'um dois'");
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(LastLine(r.out), SerialNumberOf(a.cert.get()));
+    r = Monitor(app + "--senha 3 --importar-certificado '" + fb + "'");
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(LastLine(r.out), SerialNumberOf(b.cert.get()));
+
+    r = Monitor(app + "--importar-certificado '" + fa + "' --senha errada");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find("A senha informada não abre"), std::string::npos) << r.out;
+
+    r = Monitor(app + "--certificados");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find(SerialNumberOf(a.cert.get()) + "\tEMPRESA A:11222333000181\t"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(SerialNumberOf(b.cert.get()) + "\tEMPRESA B:45997418000153\t"),
+              std::string::npos)
+        << r.out;
+}
+
+}  // namespace
+}  // namespace quelvo

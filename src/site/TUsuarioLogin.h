@@ -1,0 +1,49 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "common/TServidores.h"
+#include "monitor/TConsultasParam.h"
+
+namespace quelvo {
+
+// What the login dialog and the main window must do after a login.
+struct TLoginResult {
+    enum class Outcome {
+        Nothing,   // an edit was empty: no request, nothing changes
+        LoggedIn,  // the site answered "OK"
+        Refused,   // any other answer
+        Failed,    // the request failed: nothing changes
+    };
+    Outcome outcome = Outcome::Nothing;
+    // "Ativado" checked (true) or unchecked (false); nothing when it stays as it is.
+    std::optional<bool> checkAtivado;
+    // Whether the user and password edits (and "Confirma") are enabled; nothing: unchanged.
+    std::optional<bool> editsEnabled;
+    // The text of the information box to show, if any.
+    std::optional<std::string> info;
+};
+
+// The site login: checks a user name and password against the site's login command and keeps the
+// shared state's `Ativo` and `Usuario` in step with the answer. The failure texts never show the
+// user name or the password.
+class TUsuarioLogin {
+public:
+    TUsuarioLogin(TConsultasParam& param, TServidores servidores)
+        : param_(param), servidores_(std::move(servidores)) {}
+
+    TLoginResult Login(const std::string& usuario, const std::string& senha,
+                       bool announceSuccess = false, bool reportRefusal = true);
+
+    // The address of the login command (holds the credentials: never shown or logged).
+    std::string LoginUrl(const std::string& usuario, const std::string& senha) const;
+    // The text shown for a failed request, from the failure's message.
+    std::string FailureText(std::string message) const;
+
+private:
+    TConsultasParam& param_;
+    TServidores servidores_;
+};
+
+}  // namespace quelvo

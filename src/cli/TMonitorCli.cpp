@@ -7,8 +7,13 @@
 
 #include "certificates/CertificateAccess.h"
 #include "certificates/TCertificateStore.h"
+#include "common/ProfileFile.h"
+#include "common/TServidores.h"
 #include "common/Utils.h"
 #include "common/Version.h"
+#include "monitor/TConsultasParam.h"
+#include "site/TProxySettings.h"
+#include "site/TUsuarioLogin.h"
 
 namespace quelvo {
 
@@ -22,8 +27,11 @@ struct Command {
 };
 
 // How many values each command and option takes.
-const std::map<std::string, size_t> kCommands = {
-    {"--versao", 0}, {"--ajuda", 0}, {"--certificados", 0}, {"--importar-certificado", 1}};
+const std::map<std::string, size_t> kCommands = {{"--versao", 0},
+                                                 {"--ajuda", 0},
+                                                 {"--certificados", 0},
+                                                 {"--importar-certificado", 1},
+                                                 {"--login", 2}};
 const std::map<std::string, size_t> kOptions = {{"--pasta", 1}, {"--senha", 1}};
 
 std::optional<Command> Parse(const std::vector<std::string>& args) {
@@ -60,6 +68,9 @@ void TMonitorCli::PrintUsage(std::ostream& to) const {
           "                  importa um certificado digital PKCS#12 (.pfx ou .p12) e mostra\n"
           "                  o seu número de série na última linha\n"
           "  --certificados  lista os certificados (série, titular, vencimento)\n"
+          "  --login USUARIO SENHA\n"
+          "                  guarda o usuário e a senha do site e faz o login (saída 3 quando\n"
+          "                  o site não aceita)\n"
           "  --versao        mostra a versão\n"
           "  --ajuda         mostra este texto\n"
           "\n"
@@ -97,6 +108,9 @@ int TMonitorCli::Run(const std::vector<std::string>& args) {
         if (cmd->name == "--importar-certificado") {
             return ImportCertificate(cmd->values[0], cmd->options.at("--senha"));
         }
+        if (cmd->name == "--login") {
+            return Login(cmd->values[0], cmd->values[1]);
+        }
         return ListCertificates();
     } catch (const std::exception& e) {
         err_ << e.what() << "\n";
@@ -111,6 +125,21 @@ int TMonitorCli::ImportCertificate(const std::string& file, const std::string& p
          << FormatShortDate(cert.NotAfter()) << "\n"
          << cert.SerialNumber() << "\n";
     return kExitOk;
+}
+
+int TMonitorCli::Login(const std::string& usuario, const std::string& senha) {
+    // As the login dialog does when it closes: the two texts are stored, then checked.
+    TProfileFile config(ApplicationDir() + "Config.dat");
+    config.WriteString("Config", "Usuario", usuario);
+    config.WriteString("Config", "Senha", senha);
+    TConsultasParam param;
+    TProxySettings::Cancelar(config, param.Proxy);
+    TUsuarioLogin login(param, TServidores::Current());
+    const TLoginResult result = login.Login(usuario, senha);
+    if (result.info) {
+        out_ << *result.info << "\n";
+    }
+    return result.outcome == TLoginResult::Outcome::LoggedIn ? kExitOk : kExitLoginFailed;
 }
 
 int TMonitorCli::ListCertificates() {

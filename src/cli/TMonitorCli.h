@@ -6,12 +6,14 @@
 
 namespace quelvo {
 
-// The headless program's command line. Exit codes: 0 done, 1 failure, 2 usage error.
+// The headless program's command line. Exit codes: 0 done, 1 failure, 2 usage error, 3 login
+// refused or failed.
 class TMonitorCli {
 public:
     static constexpr int kExitOk = 0;
     static constexpr int kExitFailure = 1;
     static constexpr int kExitUsage = 2;
+    static constexpr int kExitLoginFailed = 3;
 
     TMonitorCli(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
 
@@ -21,6 +23,7 @@ public:
 private:
     int ImportCertificate(const std::string& file, const std::string& password);
     int ListCertificates();
+    int Login(const std::string& usuario, const std::string& senha);
 
     std::ostream& out_;
     std::ostream& err_;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "TSiteStandIn.h"
 #include "certificates/TCertificate.h"
 #include "support/SharedPki.h"
 #include "support/TempDir.h"
@@ -84,6 +85,29 @@ TEST(MonitorCli, ImportAndListCertificates) {
     EXPECT_NE(r.out.find(SerialNumberOf(b.cert.get()) + "\tEMPRESA B:45997418000153\t"),
               std::string::npos)
         << r.out;
+}
+
+TEST(MonitorCli, LoginStoresTheCredentialsAndAsksTheSite) {
+    standin::TSiteStandIn site;
+    site.AddUser("ana", "s&nha", "42");
+    TempDir dir;
+    dir.Write("Servidores.ini", "[Servidores]\r\nSite=" + site.HostPort() + "\r\n");
+    const std::string app = "--pasta '" + dir.path().string() + "' ";
+    auto r = Monitor(app + "--login ana 's&nha'");
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(dir.Read("Config.dat"), "[Config]\r\nUsuario=ana\r\nSenha=s&nha\r\n");
+
+    r = Monitor(app + "--login ana errada");
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.out, "Usuário ou senha inválidos.\n");
+    EXPECT_EQ(dir.Read("Config.dat"), "[Config]\r\nUsuario=ana\r\nSenha=errada\r\n");
+
+    site.Server().Stop();
+    r = Monitor(app + "--login ana 's&nha'");
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.out.rfind("Erro:", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.find("s&nha"), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -1,0 +1,257 @@
+#include "dfe/TSoapHttpTransport.h"
+
+#include <curl/curl.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <stdexcept>
+#include <vector>
+
+#include "common/SafeFile.h"
+
+namespace quelvo {
+
+namespace {
+
+std::string Trim(std::string_view s) {
+    const size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string_view::npos) {
+        return {};
+    }
+    return std::string(s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1));
+}
+
+std::string Upper(std::string s) {
+    for (auto& c : s) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return s;
+}
+
+// "Erro: Requisição não enviada." with the error code and its text, the text without trailing
+// blanks, control characters and dots.
+std::string NotSent(long code, std::string text) {
+    while (!text.empty() &&
+           (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.')) {
+        text.pop_back();
+    }
+    return "Erro: Requisição não enviada.\r\n" + std::to_string(code) + " - " + text;
+}
+
+struct SlistDeleter {
+    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+
+}  // namespace
+
+std::string SoapProxyText(const std::string& host, const std::string& port) {
+    return port.empty() || port == "0" ? host : host + ":" + port;
+}
+
+struct TSoapHttpTransport::Impl {
+    CURL* handle = curl_easy_init();
+    char error[CURL_ERROR_SIZE] = {0};
+    std::string lastCertificate;  // the serial the last call presented
+    std::string anchorsFolder;    // the folder the anchors below came from
+    std::vector<X509Ptr> anchors;
+    long connections = 0;
+    // The stall check: when bytes last moved, and how long a call may go without.
+    std::chrono::steady_clock::time_point lastMove;
+    curl_off_t lastTotal = 0;
+    long stallSeconds = 0;
+    bool stalled = false;
+    ~Impl() { curl_easy_cleanup(handle); }
+
+    // curl's own low-speed check averages over several seconds and so lets a server that never
+    // answers after the upload hold the call longer than asked; this one counts from the last
+    // byte that moved in either direction.
+    static int OnProgress(void* self, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t ulnow) {
+        auto* impl = static_cast<Impl*>(self);
+        const auto now = std::chrono::steady_clock::now();
+        if (dlnow + ulnow != impl->lastTotal) {
+            impl->lastTotal = dlnow + ulnow;
+            impl->lastMove = now;
+            return 0;
+        }
+        if (now - impl->lastMove > std::chrono::seconds(impl->stallSeconds)) {
+            impl->stalled = true;
+            return 1;
+        }
+        return 0;
+    }
+
+    void LoadAnchors(const std::string& folder) {
+        if (folder == anchorsFolder) {
+            return;
+        }
+        anchorsFolder = folder;
+        anchors.clear();
+        std::error_code ec;
+        std::vector<std::filesystem::path> files;
+        for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
+            const auto ext = e.path().extension();
+            if (ext == ".pem" || ext == ".crt") {
+                files.push_back(e.path());
+            }
+        }
+        std::sort(files.begin(), files.end());
+        for (const auto& f : files) {
+            try {
+                const std::string pem = ReadWholeFile(f.string());
+                BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+                while (X509* c = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)) {
+                    anchors.emplace_back(c);
+                }
+            } catch (...) {
+                // an unreadable file adds nothing
+            }
+        }
+        LastOpenSslError();
+    }
+
+    // Runs for every new TLS context: the extra anchors join the system's, and the server
+    // certificate's dates are not checked.
+    static CURLcode OnSslContext(CURL*, void* sslctx, void* self) {
+        auto* ctx = static_cast<SSL_CTX*>(sslctx);
+        auto* impl = static_cast<Impl*>(self);
+        X509_STORE* store = SSL_CTX_get_cert_store(ctx);
+        for (const auto& a : impl->anchors) {
+            X509_STORE_add_cert(store, a.get());
+        }
+        X509_VERIFY_PARAM_set_flags(SSL_CTX_get0_param(ctx), X509_V_FLAG_NO_CHECK_TIME);
+        LastOpenSslError();
+        return CURLE_OK;
+    }
+};
+
+TSoapHttpTransport::TSoapHttpTransport() : impl_(std::make_unique<Impl>()) {}
+
+TSoapHttpTransport::~TSoapHttpTransport() = default;
+
+long TSoapHttpTransport::ConnectionsOpened() const {
+    return impl_->connections;
+}
+
+std::string TSoapHttpTransport::Execute() {
+    if (PresentCertificate) {
+        Secure = true;
+    }
+    CURL* h = impl_->handle;
+    // Options start afresh; the handle's open connections stay for reuse.
+    curl_easy_reset(h);
+    impl_->error[0] = '\0';
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, impl_->error);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_URL, Url.c_str());
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+    impl_->stallSeconds = StallTimeoutS > 0 ? StallTimeoutS : kStallTimeoutS;
+    impl_->lastMove = std::chrono::steady_clock::now();
+    impl_->lastTotal = 0;
+    impl_->stalled = false;
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &Impl::OnProgress);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, impl_.get());
+    curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
+    curl_easy_setopt(h, CURLOPT_USERAGENT, "Quelvo");
+
+    // The server: chain verified, name and dates not.
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+    impl_->LoadAnchors(TrustAnchorsFolder);
+    curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &Impl::OnSslContext);
+    curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, impl_.get());
+
+    std::string certPem;
+    std::string keyPem;
+    if (PresentCertificate && ClientCertificate) {
+        certPem = ClientCertificate->CertificatePem();
+        keyPem = ClientCertificate->KeyPem();
+        curl_blob cert{certPem.data(), certPem.size(), CURL_BLOB_COPY};
+        curl_blob key{keyPem.data(), keyPem.size(), CURL_BLOB_COPY};
+        curl_easy_setopt(h, CURLOPT_SSLCERT_BLOB, &cert);
+        curl_easy_setopt(h, CURLOPT_SSLCERTTYPE, "PEM");
+        curl_easy_setopt(h, CURLOPT_SSLKEY_BLOB, &key);
+        curl_easy_setopt(h, CURLOPT_SSLKEYTYPE, "PEM");
+        // Another company's certificate never rides on a connection opened with this one.
+        const std::string serial = ClientCertificate->Certificate().SerialNumber();
+        if (serial != impl_->lastCertificate) {
+            curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
+            impl_->lastCertificate = serial;
+        }
+        std::fill(keyPem.begin(), keyPem.end(), '\0');
+    }
+
+    if (!ProxyHost.empty()) {
+        curl_easy_setopt(h, CURLOPT_PROXY, SoapProxyText(ProxyHost, ProxyPort).c_str());
+        curl_easy_setopt(h, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
+        if (!Trim(ProxyUser).empty()) {
+            curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, ProxyUser.c_str());
+        }
+        if (!Trim(ProxyPass).empty()) {
+            curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, ProxyPass.c_str());
+        }
+    }
+
+    // Host comes from curl itself (one line only); then the three lines of the call.
+    std::unique_ptr<curl_slist, SlistDeleter> headers;
+    for (const std::string& line :
+         {"Content-Type: " + ContentType + "; charset=" + CharsetName,
+          "Accept-Charset: " + CharsetName, "SOAPAction: \"" + SoapAction + "\"",
+          std::string("Accept:"), std::string("Expect:")}) {
+        headers.reset(curl_slist_append(headers.release(), line.c_str()));
+    }
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(h, CURLOPT_POST, 1L);
+    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(Body.size()));
+    curl_easy_setopt(h, CURLOPT_POSTFIELDS, Body.data());
+
+    std::string answer;
+    using WriteFn = size_t (*)(char*, size_t, size_t, void*);
+    WriteFn onBody = [](char* data, size_t, size_t n, void* out) -> size_t {
+        static_cast<std::string*>(out)->append(data, n);
+        return n;
+    };
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &answer);
+
+    const CURLcode rc = curl_easy_perform(h);
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
+    long opened = 0;
+    curl_easy_getinfo(h, CURLINFO_NUM_CONNECTS, &opened);
+    impl_->connections += opened;
+    if (rc != CURLE_OK) {
+        impl_->lastCertificate.clear();
+        if (impl_->stalled) {
+            throw std::runtime_error(NotSent(CURLE_OPERATION_TIMEDOUT,
+                                             "Operation timed out: no data moved for " +
+                                                 std::to_string(impl_->stallSeconds) + " seconds"));
+        }
+        throw std::runtime_error(NotSent(static_cast<long>(rc),
+                                         impl_->error[0] ? impl_->error : curl_easy_strerror(rc)));
+    }
+    // The text ends at its first zero byte.
+    if (const size_t zero = answer.find('\0'); zero != std::string::npos) {
+        answer.resize(zero);
+    }
+    if (answer.empty()) {
+        throw std::runtime_error(NotSent(0, curl_easy_strerror(CURLE_OK)));
+    }
+    const std::string upper = Upper(answer);
+    if (upper.find("<TITLE") != std::string::npos) {
+        // An HTML error page instead of a SOAP answer: its title says what went wrong.
+        const size_t open = upper.find("<TITLE>");
+        const size_t close = upper.find("</TITLE>");
+        std::string title;
+        if (open != std::string::npos && close != std::string::npos && close > open + 7) {
+            title = Trim(std::string_view(answer).substr(open + 7, close - open - 7));
+        }
+        throw std::runtime_error("Erro: Requisição não enviada.\r\n" + title);
+    }
+    return answer;
+}
+
+}  // namespace quelvo

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+#include "dfe/PcnTypes.h"
+
+namespace quelvo {
+
+// Web-service settings of a fiscal-document client: environment, state and proxy.
+class TWebServicesConf {
+public:
+    bool Visualizar = false;
+    TpcnTipoAmbiente Ambiente = TpcnTipoAmbiente::taHomologacao;
+    int AmbienteCodigo() const { return Ambiente == TpcnTipoAmbiente::taProducao ? 1 : 2; }
+    std::string ProxyHost;
+    std::string ProxyPort;
+    std::string ProxyUser;
+    std::string ProxyPass;
+    bool Salvar = false;
+
+    // Exact two-letter state; ENFeClientError "UF inválida" (and no change) for anything else.
+    void SetUF(const std::string& uf);
+    const std::string& UF() const { return uf_; }
+    int UFCodigo() const { return ufCodigo_; }
+
+private:
+    std::string uf_ = "SP";
+    int ufCodigo_ = 35;
+};
+
+}  // namespace quelvo

@@ -1,0 +1,111 @@
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "TStandInServer.h"
+#include "TestPki.h"
+
+namespace quelvo::standin {
+
+// The documents the stand-in serves, written as the national service writes them.
+struct ResumoNFe {
+    std::string chNFe;
+    std::string cnpjEmitente;
+    std::string xNome;
+    std::string ie;
+    std::string dhEmi = "2026-11-03T10:15:30-03:00";
+    std::string tpNF = "1";
+    std::string vNF = "1500.00";
+    std::string digVal = "vPc0gU6Wz0aYcx2o9yYQd6xk3ZQ=";
+    std::string dhRecbto = "2026-11-03T10:16:02-03:00";
+    std::string nProt = "135260000000001";
+    std::string cSitNFe = "1";
+};
+std::string ResNFeXml(const ResumoNFe& r);
+std::string ResEventoXml(const std::string& chNFe, const std::string& cnpj,
+                         const std::string& tpEvento = "210210",
+                         const std::string& xEvento = "Ciencia da Operacao");
+std::string NfeProcXml(const ResumoNFe& r, const std::string& cnpjDestinatario,
+                       const std::string& cStat = "100");
+std::string ProcEventoNFeXml(const std::string& chNFe, const std::string& cnpj);
+// gzip, then base64: a docZip's content.
+std::string DocZipContent(const std::string& xml);
+
+// A stand-in of the national DF-e distribution service on 127.0.0.1: HTTPS that refuses a
+// handshake without a client certificate from the test authority, reads each distDFeInt, records
+// which certificate each request presented, and answers from a table of documents per CNPJ:
+// consNSU of an existing NSU gives 138 with that one docZip, of a missing one 137; distNSU gives
+// the documents after ultNSU (up to 50); every answer carries ultNSU and maxNSU. A request whose
+// versao is not "1.01" is refused as the service's schema check does (cStat 215).
+class TDfeStandIn {
+public:
+    // What the stand-in does for one query.
+    struct Script {
+        enum class Kind { Status, SoapFault, HtmlPage, EmptyBody, CorruptDocZip, Slow };
+        Kind kind = Kind::Status;
+        int cStat = 656;
+        std::string xMotivo = "Rejeicao: Consumo Indevido";
+        std::chrono::milliseconds delay{0};
+    };
+    // One request as the stand-in understood it.
+    struct Query {
+        std::string cnpj;
+        std::string nsu;     // consNSU, as sent (15 digits); "" for distNSU
+        std::string ultNSU;  // distNSU, as sent
+        std::string versao;
+        std::string tpAmb;
+        std::string cUFAutor;
+        std::string certificateSerial;
+        int connection = 0;
+        std::string soapAction;
+        std::string contentType;
+    };
+
+    explicit TDfeStandIn(const testpki::TestPki& pki, int port = 0);
+
+    TStandInServer& Server() { return *server_; }
+    std::string HostPort() const { return server_->HostPort(); }
+
+    // A document of a party (CNPJ digits) under an NSU.
+    void AddDocument(const std::string& cnpj, long long nsu, const std::string& xml,
+                     const std::string& schema = "resNFe_v1.01.xsd");
+    // The highest NSU the service reports for a party (defaults to its highest document).
+    void SetMaxNsu(const std::string& cnpj, long long maxNsu);
+    // What to do for a query of that party and NSU (consNSU), in place of the table, once or
+    // always.
+    void ScriptQuery(const std::string& cnpj, long long nsu, Script script, bool always = false);
+
+    std::vector<Query> Queries() const;
+    void ClearQueries();
+
+    // The answer envelope the stand-in wraps retDistDFeInt in.
+    static std::string Envelope(const std::string& retDistDFeInt);
+
+private:
+    Response Handle(const Request& req);
+    std::string Answer(const std::string& cnpj, int cStat, const std::string& xMotivo,
+                       long long ultNsu, long long maxNsu,
+                       const std::vector<std::pair<long long, std::string>>& docZips) const;
+
+    struct Doc {
+        std::string xml;
+        std::string schema;
+    };
+    struct Party {
+        std::map<long long, Doc> docs;
+        std::optional<long long> maxNsu;
+    };
+    mutable std::mutex mutex_;
+    std::map<std::string, Party> parties_;
+    std::map<std::pair<std::string, long long>, std::pair<Script, bool>> scripts_;
+    std::vector<Query> queries_;
+    std::unique_ptr<TStandInServer> server_;
+};
+
+}  // namespace quelvo::standin

@@ -28,13 +28,38 @@ std::string Trim(std::string_view s) {
 }
 
 // Position and length of the closing tag "</close>" or, failing that, "</close:".
-std::pair<size_t, size_t> FindClosing(const std::string& text, const std::string& close) {
+std::pair<size_t, size_t> FindClosing(std::string_view text, const std::string& close) {
     const std::string a = "</" + close + ">";
-    if (const size_t at = text.find(a); at != std::string::npos) {
+    if (const size_t at = text.find(a); at != std::string_view::npos) {
         return {at, a.size()};
     }
     const std::string b = "</" + close + ":";
     return {text.find(b), b.size()};
+}
+
+char Up(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+}
+
+// Position of `needle` (already upper case) in `text`, comparing ASCII letters without regard
+// to case.
+size_t FindUpper(std::string_view text, std::string_view needle, size_t from = 0) {
+    if (needle.empty() || text.size() < needle.size()) {
+        return std::string_view::npos;
+    }
+    for (size_t i = from; i + needle.size() <= text.size(); ++i) {
+        if (Up(text[i]) != needle[0]) {
+            continue;
+        }
+        size_t k = 1;
+        while (k < needle.size() && Up(text[i + k]) == needle[k]) {
+            ++k;
+        }
+        if (k == needle.size()) {
+            return i;
+        }
+    }
+    return std::string_view::npos;
 }
 
 int Number(const std::string& raw, size_t from, size_t count, const std::string& tag) {
@@ -76,27 +101,29 @@ std::string TLeitor::ExtractGroup(int level, const std::string& tag, const std::
                                   int occurrence) {
     nivel_[0] = Arquivo;
     const std::string close = Trim(closingTag).empty() ? tag : Trim(closingTag);
-    std::string text = level >= 1 && level <= 9 ? nivel_[static_cast<size_t>(level - 1)] : Arquivo;
+    // Views into the parent level's text; only the result is copied.
+    std::string_view text = level >= 1 && level <= 9 ? nivel_[static_cast<size_t>(level - 1)]
+                                                     : std::string_view(Arquivo);
     for (int i = 1; i < occurrence; ++i) {
         const auto [at, len] = FindClosing(text, close);
-        text = at == std::string::npos ? std::string() : text.substr(at + len);
+        text = at == std::string_view::npos ? std::string_view() : text.substr(at + len);
     }
     // Keep the text up to the end of the wanted element's closing tag.
-    if (const auto [at, len] = FindClosing(text, close); at != std::string::npos) {
-        text.resize(at + len);
+    if (const auto [at, len] = FindClosing(text, close); at != std::string_view::npos) {
+        text = text.substr(0, at + len);
     }
     size_t start = text.find("<" + tag + ">");
-    if (start == std::string::npos) {
+    if (start == std::string_view::npos) {
         start = text.find("<" + tag + " ");
     }
-    if (start == std::string::npos) {
+    if (start == std::string_view::npos) {
         start = text.find("<" + tag + ":");
     }
     std::string result;
-    if (start != std::string::npos) {
-        const std::string from = text.substr(start);
+    if (start != std::string_view::npos) {
+        const std::string_view from = text.substr(start);
         const auto [at, len] = FindClosing(from, close);
-        result = at == std::string::npos ? from : from.substr(0, at + len);
+        result = std::string(at == std::string_view::npos ? from : from.substr(0, at + len));
         while (!result.empty() && result.back() == ' ') {
             result.pop_back();
         }
@@ -110,20 +137,19 @@ std::string TLeitor::ExtractGroup(int level, const std::string& tag, const std::
 
 std::string TLeitor::RawField(const std::string& tag, const std::string& stopTag) const {
     const std::string t = UpperAscii(Trim(tag));
-    const std::string g = UpperAscii(Grupo);
     const std::string open = "<" + t + ">";
-    const size_t a = g.find(open);
+    const size_t a = FindUpper(Grupo, open);
     if (a == std::string::npos) {
         return {};
     }
     if (!Trim(stopTag).empty()) {
-        const size_t s = g.find("<" + UpperAscii(Trim(stopTag)) + ">");
+        const size_t s = FindUpper(Grupo, "<" + UpperAscii(Trim(stopTag)) + ">");
         if (s != std::string::npos && s < a) {
             return {};
         }
     }
     const size_t begin = a + open.size();
-    const size_t end = g.find("</" + t + ">");
+    const size_t end = FindUpper(Grupo, "</" + t + ">");
     if (end == std::string::npos || end < begin) {
         return {};
     }

@@ -55,7 +55,11 @@ struct TSoapHttpTransport::Impl {
     CURL* handle = curl_easy_init();
     char error[CURL_ERROR_SIZE] = {0};
     std::string lastCertificate;  // the serial the last call presented
-    std::string anchorsFolder;    // the folder the anchors below came from
+    // The PEM texts of the credentials in use, made once per credentials object.
+    std::shared_ptr<const TClientCredentials> pemOf;
+    std::string certPem;
+    std::string keyPem;
+    std::string anchorsFolder;  // the folder the anchors below came from
     std::vector<X509Ptr> anchors;
     long connections = 0;
     // The stall check: when bytes last moved, and how long a call may go without.
@@ -63,7 +67,10 @@ struct TSoapHttpTransport::Impl {
     curl_off_t lastTotal = 0;
     long stallSeconds = 0;
     bool stalled = false;
-    ~Impl() { curl_easy_cleanup(handle); }
+    ~Impl() {
+        curl_easy_cleanup(handle);
+        std::fill(keyPem.begin(), keyPem.end(), '\0');
+    }
 
     // curl's own low-speed check averages over several seconds and so lets a server that never
     // answers after the upload hold the call longer than asked; this one counts from the last
@@ -165,13 +172,15 @@ std::string TSoapHttpTransport::Execute() {
     curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &Impl::OnSslContext);
     curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, impl_.get());
 
-    std::string certPem;
-    std::string keyPem;
     if (PresentCertificate && ClientCertificate) {
-        certPem = ClientCertificate->CertificatePem();
-        keyPem = ClientCertificate->KeyPem();
-        curl_blob cert{certPem.data(), certPem.size(), CURL_BLOB_COPY};
-        curl_blob key{keyPem.data(), keyPem.size(), CURL_BLOB_COPY};
+        if (impl_->pemOf != ClientCertificate) {
+            std::fill(impl_->keyPem.begin(), impl_->keyPem.end(), '\0');
+            impl_->certPem = ClientCertificate->CertificatePem();
+            impl_->keyPem = ClientCertificate->KeyPem();
+            impl_->pemOf = ClientCertificate;
+        }
+        curl_blob cert{impl_->certPem.data(), impl_->certPem.size(), CURL_BLOB_NOCOPY};
+        curl_blob key{impl_->keyPem.data(), impl_->keyPem.size(), CURL_BLOB_NOCOPY};
         curl_easy_setopt(h, CURLOPT_SSLCERT_BLOB, &cert);
         curl_easy_setopt(h, CURLOPT_SSLCERTTYPE, "PEM");
         curl_easy_setopt(h, CURLOPT_SSLKEY_BLOB, &key);
@@ -182,7 +191,6 @@ std::string TSoapHttpTransport::Execute() {
             curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
             impl_->lastCertificate = serial;
         }
-        std::fill(keyPem.begin(), keyPem.end(), '\0');
     }
 
     if (!ProxyHost.empty()) {

@@ -5,8 +5,13 @@
 #include <optional>
 #include <ostream>
 
+#include <atomic>
+#include <csignal>
+
 #include "certificates/CertificateAccess.h"
+#include "certificates/TCadastroEmpresa.h"
 #include "certificates/TCertificateStore.h"
+#include "cli/THeadlessMonitor.h"
 #include "common/ProfileFile.h"
 #include "common/TServidores.h"
 #include "common/Utils.h"
@@ -27,12 +32,17 @@ struct Command {
 };
 
 // How many values each command and option takes.
-const std::map<std::string, size_t> kCommands = {{"--versao", 0},
-                                                 {"--ajuda", 0},
-                                                 {"--certificados", 0},
-                                                 {"--importar-certificado", 1},
-                                                 {"--login", 2}};
-const std::map<std::string, size_t> kOptions = {{"--pasta", 1}, {"--senha", 1}};
+const std::map<std::string, size_t> kCommands = {
+    {"--versao", 0},  {"--ajuda", 0}, {"--certificados", 0}, {"--importar-certificado", 1},
+    {"--login", 2},   {"--ciclo", 0}, {"--continuo", 0},     {"--cadastrar", 4},
+    {"--empresas", 0}};
+const std::map<std::string, size_t> kOptions = {{"--pasta", 1}, {"--senha", 1}, {"--sim", 0}};
+
+std::atomic<bool> gStop{false};
+
+void OnStopSignal(int) {
+    gStop = true;
+}
 
 std::optional<Command> Parse(const std::vector<std::string>& args) {
     Command cmd;
@@ -67,6 +77,15 @@ void TMonitorCli::PrintUsage(std::ostream& to) const {
           "  --importar-certificado ARQUIVO --senha SENHA\n"
           "                  importa um certificado digital PKCS#12 (.pfx ou .p12) e mostra\n"
           "                  o seu número de série na última linha\n"
+          "  --ciclo         (também sem comando) carrega o aplicativo, faz o login com o usuário\n"
+          "                  guardado e executa um ciclo de consultas e envios; saída 3 quando o\n"
+          "                  login falha\n"
+          "  --continuo      o mesmo, repetido a cada intervalo até SIGINT ou SIGTERM\n"
+          "  --cadastrar CNPJ UF SERIE SENHA [--sim]\n"
+          "                  cadastra uma empresa (faz a consulta de teste); sem --sim só mostra "
+          "o\n"
+          "                  que cadastraria; saída 4 quando recusada\n"
+          "  --empresas      lista as empresas com a situação de cada uma\n"
           "  --certificados  lista os certificados (série, titular, vencimento)\n"
           "  --login USUARIO SENHA\n"
           "                  guarda o usuário e a senha do site e faz o login (saída 3 quando\n"
@@ -87,14 +106,11 @@ int TMonitorCli::Run(const std::vector<std::string>& args) {
         SetApplicationDir(p->second);
     }
     const bool hasPassword = cmd->options.count("--senha") > 0;
-    if (hasPassword != (cmd->name == "--importar-certificado")) {
+    const bool hasSim = cmd->options.count("--sim") > 0;
+    if (hasPassword != (cmd->name == "--importar-certificado") ||
+        (hasSim && cmd->name != "--cadastrar")) {
         PrintUsage(err_);
         return kExitUsage;
-    }
-    if (cmd->name.empty()) {
-        out_ << "quelvo-monitor " << ProgramVersion() << "\n\n";
-        PrintUsage(out_);
-        return kExitOk;
     }
     if (cmd->name == "--versao") {
         out_ << ProgramVersion() << "\n";
@@ -111,7 +127,16 @@ int TMonitorCli::Run(const std::vector<std::string>& args) {
         if (cmd->name == "--login") {
             return Login(cmd->values[0], cmd->values[1]);
         }
-        return ListCertificates();
+        if (cmd->name == "--certificados") {
+            return ListCertificates();
+        }
+        if (cmd->name == "--cadastrar") {
+            return Register(cmd->values, hasSim);
+        }
+        if (cmd->name == "--empresas") {
+            return ListCompanies();
+        }
+        return Monitor(cmd->name == "--continuo");
     } catch (const std::exception& e) {
         err_ << e.what() << "\n";
         return kExitFailure;
@@ -140,6 +165,65 @@ int TMonitorCli::Login(const std::string& usuario, const std::string& senha) {
         out_ << *result.info << "\n";
     }
     return result.outcome == TLoginResult::Outcome::LoggedIn ? kExitOk : kExitLoginFailed;
+}
+
+int TMonitorCli::Monitor(bool continuous) {
+    THeadlessMonitor monitor(ApplicationDir(), out_, err_);
+    if (!monitor.Carregar()) {
+        monitor.Salvar();
+        return kExitFailure;
+    }
+    if (!monitor.Login()) {
+        monitor.Salvar();
+        return kExitLoginFailed;
+    }
+    if (continuous) {
+        gStop = false;
+        std::signal(SIGINT, OnStopSignal);
+        std::signal(SIGTERM, OnStopSignal);
+        monitor.Continuo(gStop);
+    } else {
+        monitor.Ciclo();
+    }
+    monitor.ListarEmpresas();
+    monitor.Salvar();
+    return kExitOk;
+}
+
+int TMonitorCli::Register(const std::vector<std::string>& values, bool yes) {
+    THeadlessMonitor monitor(ApplicationDir(), out_, err_);
+    if (!monitor.Carregar()) {
+        return kExitFailure;
+    }
+    TCadastroEmpresa cadastro(monitor.Param(), TConsultasAmbiente::Of(ApplicationDir()));
+    const TCadastroResultado r =
+        cadastro.Confirmar(TCadastroEntrada{values[0], values[1], values[2], values[3]},
+                           [yes](const std::string&) { return yes; });
+    using Tipo = TCadastroResultado::Tipo;
+    const std::string summary =
+        r.cnpj + "\t" + r.uf + "\t" + r.nome + "\t" + r.serie + "\t" + r.vencimento + "\n";
+    switch (r.tipo) {
+        case Tipo::Desistiu:
+            out_ << "Cadastraria (use --sim para cadastrar):\n" << summary;
+            return kExitOk;
+        case Tipo::Cadastrado:
+            monitor.Param().Empresas.Salvar(ApplicationDir() + "Empresas2.dat");
+            out_ << "Empresa cadastrada:\n" << summary;
+            return kExitOk;
+        default:
+            err_ << r.mensagem << "\n";
+            return kExitRefused;
+    }
+}
+
+int TMonitorCli::ListCompanies() {
+    THeadlessMonitor monitor(ApplicationDir(), out_, err_);
+    if (!monitor.Carregar()) {
+        return kExitFailure;
+    }
+    monitor.Schedule().AtualizarVencimentos();
+    monitor.ListarEmpresas();
+    return kExitOk;
 }
 
 int TMonitorCli::ListCertificates() {

@@ -46,11 +46,16 @@ std::string LastLine(const std::string& text) {
 
 TEST(MonitorCli, UsageAndVersion) {
     EXPECT_EQ(Monitor("--versao").out, std::string(QUELVO_VERSION) + "\n");
-    const auto bare = Monitor("");
-    EXPECT_EQ(bare.code, 0);
-    EXPECT_NE(bare.out.find("Uso: quelvo-monitor"), std::string::npos);
+    const auto help = Monitor("--ajuda");
+    EXPECT_EQ(help.code, 0);
+    EXPECT_NE(help.out.find("Uso: quelvo-monitor"), std::string::npos);
+    // No command runs a cycle; with no stored user the login fails.
+    TempDir dir;
+    const auto bare = Monitor("--pasta '" + dir.path().string() + "'");
+    EXPECT_EQ(bare.code, 3) << bare.out;
     for (const char* bad : {"--desconhecido", "--pasta", "--importar-certificado x",
-                            "--certificados --senha x", "--certificados --certificados"}) {
+                            "--certificados --senha x", "--certificados --certificados",
+                            "--ciclo --sim", "--cadastrar 1 SP 2"}) {
         const auto r = Monitor(bad);
         EXPECT_EQ(r.code, 2) << bad;
         EXPECT_NE(r.out.find("Uso: quelvo-monitor"), std::string::npos) << bad;

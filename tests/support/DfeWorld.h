@@ -26,8 +26,7 @@ public:
     DfeWorld() : service(SharedPki()), store(dir.File("certificados")) {
         std::filesystem::create_directories(dir.File("ac-confiaveis"));
         dir.Write("ac-confiaveis/raiz.pem", testpki::CertPem(SharedPki().Root()));
-        dir.Write("Servidores.ini", "[Servidores]\r\nDFeProducao=" + service.HostPort() +
-                                        "\r\nDFeHomologacao=" + service.HostPort() + "\r\n");
+        UseSite("127.0.0.1:1");
         a = AddCompany("EMPRESA A LTDA", "11222333000181", "senha-a", false);
         b = AddCompany("EMPRESA B S A", "45997418000153", "senha-b", true);
     }
@@ -41,6 +40,13 @@ public:
     }
 
     std::string AppDir() const { return dir.path().string() + "/"; }
+
+    // Points the site's hosts (main and key upload) at a stand-in.
+    void UseSite(const std::string& hostPort) {
+        dir.Write("Servidores.ini", "[Servidores]\r\nSite=" + hostPort + "\r\nSiteChaves=" +
+                                        hostPort + "\r\nDFeProducao=" + service.HostPort() +
+                                        "\r\nDFeHomologacao=" + service.HostPort() + "\r\n");
+    }
 
     // A production client of this folder presenting the company's certificate.
     std::unique_ptr<TNFeClient> NewClient(const Company& company) {

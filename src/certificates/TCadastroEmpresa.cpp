@@ -1,0 +1,135 @@
+#include "certificates/TCadastroEmpresa.h"
+
+#include "certificates/CertificateAccess.h"
+#include "common/Utils.h"
+#include "dfe/ServiceUrls.h"
+#include "dfe/TNFeClient.h"
+
+namespace quelvo {
+
+namespace {
+
+constexpr const char* kPrefixo =
+    "WebService Distribuição de DFe:\r\n- Inativo ou Inoperante tente novamente.\r\n- ";
+
+std::string Trim(const std::string& s) {
+    const size_t b = s.find_first_not_of(" \t\r\n");
+    return b == std::string::npos ? std::string()
+                                  : s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
+}
+
+TCadastroResultado Recusa(const std::string& mensagem,
+                          TCadastroResultado::Foco foco = TCadastroResultado::Foco::Nenhum) {
+    TCadastroResultado r;
+    r.tipo = TCadastroResultado::Tipo::Recusado;
+    r.mensagem = mensagem;
+    r.foco = foco;
+    return r;
+}
+
+}  // namespace
+
+std::string TCadastroEmpresa::TextoDoErro(std::string erro) const {
+    if (erro.find("WebService Distribuição de DFe:") != std::string::npos) {
+        erro +=
+            "\r\n\r\nVerifique no seu navegador \"Internet Explorer\" se você tem acesso a "
+            "https://" +
+            ambiente_.servidores.DFeProducao + kDistDFePath;
+    }
+    if (const size_t at = erro.find(kPrefixo); at != std::string::npos) {
+        erro.erase(at, std::string(kPrefixo).size());
+    }
+    return erro;
+}
+
+TCadastroResultado TCadastroEmpresa::Confirmar(
+    const TCadastroEntrada& e, const std::function<bool(const std::string&)>& confirm) {
+    using Foco = TCadastroResultado::Foco;
+    using Tipo = TCadastroResultado::Tipo;
+    const std::string digits = OnlyDigits(e.CNPJ);
+    if (digits.size() != 14) {
+        return Recusa("É necessário digitar o CNPJ.", Foco::CNPJ);
+    }
+    // The dialog offers only the 27 states; a text outside them is no choice either.
+    const std::string uf = Trim(e.UF);
+    if (uf.empty() || UFCode(uf).empty()) {
+        return Recusa("É necessário escolher a UF.", Foco::UF);
+    }
+    const std::string serie = Trim(e.Certificado);
+    if (serie == kSemCertificado) {
+        return Recusa("É necessário escolher o certificado digital.", Foco::Certificado);
+    }
+    if (param_.Empresas.Localizar(e.CNPJ) >= 0) {
+        return Recusa("CNPJ já cadastrado");
+    }
+    TCadastroResultado r;
+    r.cnpj = e.CNPJ;
+    r.uf = uf;
+    r.serie = e.Certificado;
+    TDateTime expiry;
+    try {
+        const TCertificate cert = FindCertificateBySerial(ambiente_.store, e.Certificado);
+        expiry = cert.NotAfter();
+        r.nome = cert.HolderName();
+    } catch (const std::exception& ex) {
+        r.tipo = Tipo::Erro;
+        r.mensagem = ex.what();
+        return r;
+    }
+    r.vencimento = FormatShortDate(expiry);
+    const TDateTime today = clock_().DateOnly();
+    if (today > expiry.DateOnly()) {
+        return Recusa("Esse certificado digital foi válido até " + FormatShortDate(expiry) +
+                      ".\r\nData atual nesse computador " + FormatShortDate(today));
+    }
+
+    // The test query, with a client of its own.
+    std::string erro;
+    bool failed = false;
+    try {
+        TNFeClient client;
+        auto& c = client.Configuracoes;
+        c.WebServices.Ambiente = TpcnTipoAmbiente::taProducao;
+        c.Servidores = ambiente_.servidores;
+        c.PastaAcConfiaveis = ambiente_.acConfiaveis;
+        c.Certificados = TCertificadosConf(ambiente_.store);
+        c.Certificados.SetNumeroSerie(e.Certificado);
+        c.Certificados.SetSenha(e.Senha);
+        const TTravonHttpProxy proxy = param_.Proxy.Get();
+        if (!proxy.Server.empty() && proxy.Port > 0) {
+            c.WebServices.ProxyHost = proxy.Server;
+            c.WebServices.ProxyPort = std::to_string(proxy.Port);
+            c.WebServices.ProxyUser = proxy.User;
+            c.WebServices.ProxyPass = proxy.Password;
+        }
+        client.RequestDistribution(std::stoi(UFCode(uf)), digits, "0", "0");
+    } catch (const std::exception& ex) {
+        failed = true;
+        erro = ex.what();
+    }
+    if (failed && erro.empty()) {
+        // An answer without retDistDFeInt leaves no reason; it is no successful test either.
+        return Recusa(
+            "Não foi possível ler a resposta do serviço de distribuição de DF-e. "
+            "Tente novamente mais tarde.");
+    }
+    if (!erro.empty()) {
+        return Recusa(TextoDoErro(erro));
+    }
+
+    r.limparCampos = true;
+    if (!confirm(kConfirmacao)) {
+        r.tipo = Tipo::Desistiu;
+        return r;
+    }
+    try {
+        param_.Empresas.Inserir(e.CNPJ, uf, r.nome, e.Certificado, e.Senha, r.vencimento);
+        r.tipo = Tipo::Cadastrado;
+    } catch (const std::exception& ex) {
+        r.tipo = Tipo::FalhaInserir;
+        r.mensagem = std::string("Não foi possível inserir a empresa.\r\n") + ex.what();
+    }
+    return r;
+}
+
+}  // namespace quelvo

@@ -1,0 +1,99 @@
+#include "cli/THeadlessMonitor.h"
+
+#include <chrono>
+#include <thread>
+
+#include "common/TServidores.h"
+#include "common/Utils.h"
+#include "monitor/MigracaoEmpresas.h"
+#include "site/TProxySettings.h"
+#include "site/TUsuarioLogin.h"
+
+namespace quelvo {
+
+THeadlessMonitor::THeadlessMonitor(const std::string& appDir, std::ostream& out, std::ostream& err)
+    : appDir_(appDir),
+      out_(out),
+      err_(err),
+      config_(appDir + "Config.dat"),
+      sync_(param_, appDir, out) {
+    schedule_ = std::make_unique<TMonitorSchedule>(param_, sync_, TConsultasAmbiente::Of(appDir));
+}
+
+THeadlessMonitor::~THeadlessMonitor() {
+    schedule_->WaitForWorkers();
+}
+
+bool THeadlessMonitor::Carregar() {
+    param_.CarregarListas(appDir_);
+    settings_ = TMainSettings::Read(config_);
+    schedule_->SetInterval(settings_);
+    EnsureDir(appDir_ + "temp");
+    TProxySettings::Cancelar(config_, param_.Proxy);
+    param_.Empresas.Carregar(appDir_ + "Empresas2.dat");
+    try {
+        MigracaoEmpresas(param_.Empresas, appDir_);
+    } catch (const std::exception& e) {
+        err_ << e.what() << "\n";
+        return false;
+    }
+    return true;
+}
+
+bool THeadlessMonitor::Login() {
+    TUsuarioLogin login(param_, TServidores::Load(appDir_));
+    const TLoginResult result =
+        login.Login(config_.ReadString("Config", "Usuario"), config_.ReadString("Config", "Senha"));
+    if (result.info) {
+        out_ << *result.info << "\n";
+    }
+    if (result.outcome == TLoginResult::Outcome::Nothing) {
+        out_ << "Usuário e senha do site não informados: use --login USUARIO SENHA.\n";
+    }
+    return result.outcome == TLoginResult::Outcome::LoggedIn;
+}
+
+void THeadlessMonitor::Ciclo() {
+    schedule_->Tick();
+    schedule_->WaitForWorkers();
+}
+
+void THeadlessMonitor::Continuo(const std::atomic<bool>& stop) {
+    using namespace std::chrono;
+    while (!stop) {
+        schedule_->Tick();
+        while (param_.Executando && !stop) {
+            std::this_thread::sleep_for(milliseconds(100));
+        }
+        if (stop) {
+            // The cycle stops at the end of its current NSU step.
+            param_.Ativo = false;
+            schedule_->WaitForWorkers();
+            break;
+        }
+        schedule_->WaitForWorkers();
+        const auto next = steady_clock::now() + minutes(schedule_->Minutos());
+        out_ << schedule_->StatusPanel0() << "\n";
+        out_.flush();
+        while (!stop && steady_clock::now() < next) {
+            std::this_thread::sleep_for(milliseconds(100));
+        }
+    }
+}
+
+void THeadlessMonitor::Salvar() {
+    settings_.Write(config_);
+    param_.Empresas.Salvar(appDir_ + "Empresas2.dat");
+    param_.SalvarListas(appDir_);
+}
+
+void THeadlessMonitor::ListarEmpresas() {
+    out_ << "CNPJ\tUF\tNome\tVencimento\tSituacao\n";
+    for (const auto& e : param_.Empresas.Itens()) {
+        out_ << e->CNPJ() << "\t" << e->UF() << "\t" << e->Nome() << "\t" << e->Vencimento() << "\t"
+             << e->Situacao() << "\n";
+    }
+    out_.flush();
+}
+
+}  // namespace quelvo

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "cli/TConsoleSync.h"
+#include "common/MainSettings.h"
+#include "common/ProfileFile.h"
+#include "monitor/TConsultasParam.h"
+#include "monitor/TMonitorSchedule.h"
+
+namespace quelvo {
+
+// What the main window does, without a window: loads the settings, the seen-lists and the
+// registry (migration included), logs in, runs the schedule, and saves everything as the close
+// handler does.
+class THeadlessMonitor {
+public:
+    THeadlessMonitor(const std::string& appDir, std::ostream& out, std::ostream& err);
+    ~THeadlessMonitor();
+
+    // Creation and first showing: settings, seen-lists, proxy, registry and migration. Returns
+    // false (with the message on the error stream) when the migration fails.
+    bool Carregar();
+    // The start-up login with the stored user and password; true when the site said "OK".
+    bool Login();
+    // One schedule tick and the whole cycle it starts.
+    void Ciclo();
+    // Ticks every interval until `stop` becomes true; a running cycle is asked to stop and
+    // waited for.
+    void Continuo(const std::atomic<bool>& stop);
+    // The close handler: settings, registry and seen-lists to their files.
+    void Salvar();
+    // Every company with its status columns.
+    void ListarEmpresas();
+
+    TConsultasParam& Param() { return param_; }
+    TMonitorSchedule& Schedule() { return *schedule_; }
+    const std::string& AppDir() const { return appDir_; }
+
+private:
+    std::string appDir_;
+    std::ostream& out_;
+    std::ostream& err_;
+    TConsultasParam param_;
+    TProfileFile config_;
+    TMainSettings settings_;
+    TConsoleSync sync_;
+    std::unique_ptr<TMonitorSchedule> schedule_;
+};
+
+}  // namespace quelvo

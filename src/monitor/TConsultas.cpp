@@ -1,0 +1,328 @@
+#include "monitor/TConsultas.h"
+
+#include <charconv>
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+
+#include "common/PayloadCipher.h"
+#include "common/Utils.h"
+#include "common/Win1252.h"
+#include "site/TTravonHttp.h"
+
+namespace quelvo {
+
+namespace {
+
+// A decimal text as a 32-bit number; nothing when it is not one or does not fit.
+std::optional<int> ToInt32(const std::string& text) {
+    long long v = 0;
+    const auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || ec != std::errc{} || p != text.data() + text.size() || v > INT_MAX ||
+        v < INT_MIN) {
+        return std::nullopt;
+    }
+    return static_cast<int>(v);
+}
+
+std::string PayloadDate(const TDateTime& t) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.Year, t.Month, t.Day, t.Hour,
+                  t.Minute, t.Second);
+    return buf;
+}
+
+// The shortest form with at most 15 significant digits and "." as the point, whatever the
+// process's locale.
+std::string PayloadAmount(double v) {
+    char buf[64];
+    const auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 15);
+    std::string s(buf, ec == std::errc{} ? p : buf);
+    if (s.find('e') == std::string::npos && s.find('.') != std::string::npos) {
+        while (s.back() == '0') {
+            s.pop_back();
+        }
+        if (s.back() == '.') {
+            s.pop_back();
+        }
+    }
+    return s;
+}
+
+std::string Element(const char* name, const std::string& value) {
+    return std::string("<") + name + ">" + value + "</" + name + ">";
+}
+
+const std::string kRegua(74, '=');
+
+}  // namespace
+
+TConsultasAmbiente TConsultasAmbiente::Of(const std::string& appDir) {
+    return TConsultasAmbiente{appDir, TServidores::Load(appDir),
+                              TCertificateStore(appDir + "certificados/"),
+                              appDir + "ac-confiaveis/"};
+}
+
+TConsultas::TConsultas(TConsultasParam& param, IConsultasSync& sync, TConsultasAmbiente ambiente)
+    : param_(param), sync_(sync), ambiente_(std::move(ambiente)) {}
+
+TConsultas::~TConsultas() {
+    Join();
+}
+
+void TConsultas::Start() {
+    thread_ = std::thread([this] {
+        Execute();
+        finished_ = true;
+    });
+}
+
+void TConsultas::Join() {
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+void TConsultas::Log(const std::string& text) {
+    const TDateTime now = TDateTime::Now();
+    sync_.EscreveLog(FormatShortDate(now) + " " + FormatLongTime(now) + " " + text);
+}
+
+void TConsultas::Configurar(TNFeClient& client) const {
+    auto& c = client.Configuracoes;
+    c.Geral.SetPathSalvar(ambiente_.appDir + "temp/");
+    c.WebServices.Ambiente = TpcnTipoAmbiente::taProducao;
+    c.Geral.Salvar = false;
+    c.WebServices.Salvar = false;
+    c.Servidores = ambiente_.servidores;
+    c.PastaAcConfiaveis = ambiente_.acConfiaveis;
+    c.Certificados = TCertificadosConf(ambiente_.store);
+    const TTravonHttpProxy proxy = param_.Proxy.Get();
+    if (!proxy.Server.empty() && proxy.Port > 0) {
+        c.WebServices.ProxyHost = proxy.Server;
+        c.WebServices.ProxyPort = std::to_string(proxy.Port);
+        c.WebServices.ProxyUser = proxy.User;
+        c.WebServices.ProxyPass = proxy.Password;
+    }
+}
+
+void TConsultas::LimparPastaTemp(const std::string& folder) {
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::error_code kind;
+        if (it->is_directory(kind) && !it->is_symlink(kind)) {
+            LimparPastaTemp(it->path().string());
+        } else {
+            std::error_code ignored;
+            std::filesystem::remove(it->path(), ignored);
+        }
+    }
+}
+
+void TConsultas::Execute() {
+    try {
+        sync_.InicioRodada(*this);
+        try {
+            TNFeClient client;
+            Configurar(client);
+            if (Ativo) {
+                ObterIDUsuario();
+                if (param_.IDUsuario.Get().empty()) {
+                    Log("Não foi possível obter o ID do usuário.");
+                } else {
+                    const int n = param_.Empresas.Quantidade();
+                    for (int i = 0; i < n; ++i) {
+                        if (!Ativo) {
+                            break;
+                        }
+                        const EmpresaPtr empresa = param_.Empresas.ItemOrNull(i);
+                        if (!empresa) {
+                            break;  // the registry shrank under the cycle
+                        }
+                        if (empresa->Situacao() == "Esperando...") {
+                            Turno(empresa, client);
+                        }
+                    }
+                }
+            }
+        } catch (...) {
+            // An error outside a company's turn ends the cycle quietly.
+        }
+        sync_.FimRodada();
+    } catch (...) {
+        // A failure of the last call (the seen-list files) has nowhere to go.
+    }
+}
+
+void TConsultas::Turno(const EmpresaPtr& empresa, TNFeClient& client) {
+    NovasNotas = 0;
+    empresa->SetStatus(kEstadoBuscando, "Buscando...");
+    sync_.AtualizaLista();
+    try {
+        auto& cert = client.Configuracoes.Certificados;
+        cert.SetNumeroSerie(empresa->CertificadoDigital());
+        cert.SetSenha(empresa->CertSenha());
+        Log("Verificando NFes emitidas para o CNPJ: " + empresa->CNPJ());
+        const auto uf = ToInt32(UFCode(empresa->UF()));
+        if (!uf) {
+            throw std::runtime_error("UF inválida: \"" + empresa->UF() + "\".");
+        }
+        const std::string cnpj = OnlyDigits(empresa->CNPJ());
+        if (client.RequestDistribution(*uf, cnpj, "0", "0")) {
+            MaxNSU = ToInt32(client.Services.Distribution.Response().maxNSU).value_or(0);
+            ProcessarDocumentos(client, cnpj, 0);
+            Caminhada(client, cnpj, *uf);
+        }
+        std::string fim;
+        if (NovasNotas == 0) {
+            const TDateTime now = TDateTime::Now();
+            fim = "Nenhuma nova nota foi encontrada até " + FormatShortDate(now) + " " +
+                  FormatLongTime(now);
+            Log("O servidor nacional da fazenda não tem novas notas para o CNPJ: " +
+                empresa->CNPJ() + "\r\n" + kRegua);
+        } else {
+            const std::string n = FormatThousands(NovasNotas);
+            Log(n + " novas notas foi inseridas para o CNPJ: " + empresa->CNPJ() + "\r\n" + kRegua);
+            fim = n + " novas notas foi inseridas";
+        }
+        empresa->SetStatus(kEstadoEsperando, fim);
+        sync_.AtualizaLista();
+    } catch (const std::exception& e) {
+        empresa->SetStatus(kEstadoErro, e.what());
+        sync_.AtualizaLista();
+    }
+    sync_.AtualizaLista();
+}
+
+void TConsultas::Caminhada(TNFeClient& client, const std::string& cnpj, int uf) {
+    bool continuar = true;
+    int s = MaxNSU;
+    const std::string temp = ambiente_.appDir + "temp/";
+    while (s > 0 && continuar && Ativo) {
+        const std::string key = cnpj + std::to_string(s);
+        if (!param_.ConsultadosNums.Contains(key)) {
+            try {
+                if (client.RequestDistribution(uf, cnpj, "0", std::to_string(s))) {
+                    ProcessarDocumentos(client, cnpj, s);
+                }
+                continuar = client.Services.Distribution.Response().cStat == 138;
+            } catch (...) {
+                // A failed NSU is queried again in a later cycle; the walk goes on.
+            }
+        } else {
+            param_.StatusTexto.Set(kJaTinhaNoTemp);
+        }
+        --s;
+        Progresso = MaxNSU - s;
+        LimparPastaTemp(temp);
+        sync_.AtualizaProgresso(*this);
+    }
+}
+
+void TConsultas::ProcessarDocumentos(TNFeClient& client, const std::string& cnpj, long long nsu) {
+    const TRetDistDFeInt& response = client.Services.Distribution.Response();
+    if (response.cStat != 138) {
+        return;
+    }
+    const std::string queryKey = cnpj + std::to_string(nsu);
+    for (const auto& item : response.docZip) {
+        const std::string& key = item.resNFe.chNFe;
+        if (item.XML.find("<resNFe ") == std::string::npos) {
+            // A full invoice or an event: handled as it is, nothing to send.
+            if (!param_.Consultados.Contains(key)) {
+                param_.Consultados.Add(key);
+            }
+            if (!param_.ConsultadosNums.Contains(queryKey)) {
+                param_.ConsultadosNums.Add(queryKey);
+            }
+            continue;
+        }
+        if (param_.Consultados.Contains(key)) {
+            continue;
+        }
+        if (nsu != 0 && param_.ConsultadosNums.Contains(queryKey)) {
+            continue;
+        }
+        if (EnviarChave(item.resNFe, cnpj, ToInt32(item.NSU).value_or(0))) {
+            param_.Consultados.Add(key);
+            param_.ConsultadosNums.Add(queryKey);
+        }
+    }
+}
+
+std::string TConsultas::MontarPayload(const TresNFe& r, const std::string& cnpj,
+                                      const std::string& idUsuario, int nsu) {
+    return Element("CNPJDestinatario", cnpj) + Element("IDUsuario", idUsuario) +
+           "<versao>0</versao>" + Element("chNFe", r.chNFe) + Element("CNPJ", r.CNPJCPF) +
+           Element("xNome", r.xNome) + Element("IE", r.IE) +
+           Element("dhEmi", PayloadDate(r.dhEmi)) +
+           Element("tpNF", std::to_string(static_cast<int>(r.tpNF))) +
+           Element("vNF", PayloadAmount(r.vNF)) + Element("digVal", r.digVal) +
+           Element("dhRecbto", PayloadDate(r.dhRecbto)) + Element("nProt", r.nProt) +
+           Element("cSitNFe", std::to_string(static_cast<int>(r.cSitNFe))) +
+           Element("nsu", std::to_string(nsu));
+}
+
+bool TConsultas::EnviarChave(const TresNFe& resumo, const std::string& cnpj, int nsu) {
+    try {
+        TTravonHttp http;
+        http.Proxy = param_.Proxy.Get();
+        http.SetMultiPart(true);
+        std::stringstream stream;
+        // The payload's texts come from the document as the service sent them (UTF-8); the
+        // site has always received those bytes.
+        CipherToStream(MontarPayload(resumo, cnpj, param_.IDUsuario.Get(), nsu), stream, kTravonKey,
+                       false);
+        http.AddFileField("hash", "hash", stream);
+        const std::string answer =
+            http.PostText("http://" + ambiente_.servidores.SiteChaves + "/chaves.php");
+        const bool accepted = answer == "OK" || answer == "JA";
+        if (answer == "OK") {
+            ++NovasNotas;
+        }
+        if (!accepted) {
+            Log("Erro ao inserir a chave " + resumo.chNFe + " Descrição: " + answer);
+        }
+        if (answer == "OK") {
+            NotificarNota(resumo.xNome, cnpj);
+        }
+        const bool blank = resumo.chNFe.find_first_not_of(" \t\r\n") == std::string::npos;
+        param_.StatusTexto.Set(blank ? "none"
+                                     : resumo.chNFe + " " +
+                                           (answer == "OK"   ? "OK"
+                                            : answer == "JA" ? "Já OK"
+                                                             : "ERRO"));
+        return accepted;
+    } catch (...) {
+        return false;  // an HTTP failure is retried in a later cycle, silently
+    }
+}
+
+void TConsultas::NotificarNota(const std::string& de, const std::string& para) {
+    sync_.MostraNota(de, para);
+}
+
+void TConsultas::ObterIDUsuario() {
+    const std::string usuario = param_.Usuario.Get();
+    if (usuario.empty()) {
+        return;
+    }
+    try {
+        TTravonHttp http;
+        http.Proxy = param_.Proxy.Get();
+        http.SetMultiPart(true);
+        std::stringstream request;
+        // The user name is text the user typed: Windows-1252 on the wire.
+        CipherToStream(Utf8ToWin1252(usuario), request, kTravonKey, false);
+        http.AddFileField("hash", "hash", request);
+        std::stringstream answer;
+        http.Post("http://" + ambiente_.servidores.SiteChaves + "/chaves.php?t=id", answer);
+        param_.IDUsuario.Set(OnlyDigits(BytesToString(CipherStream(answer, kTravonKey, true))));
+    } catch (...) {
+        // The previous identity stays in use.
+    }
+}
+
+}  // namespace quelvo

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "certificates/TCertificateStore.h"
+#include "common/TServidores.h"
+#include "dfe/TNFeClient.h"
+#include "monitor/IConsultasSync.h"
+#include "monitor/TConsultasParam.h"
+
+namespace quelvo {
+
+// Where a worker finds the outside world: the application folder, the hosts, the certificate
+// store and the extra trust anchors of the national service's chain.
+struct TConsultasAmbiente {
+    std::string appDir;
+    TServidores servidores;
+    TCertificateStore store;
+    std::string acConfiaveis;
+
+    // The application folder's: its "Servidores.ini", "certificados" and "ac-confiaveis".
+    static TConsultasAmbiente Of(const std::string& appDir);
+};
+
+// One monitoring cycle on its own thread: walks the registry, queries the national service for
+// every waiting company, NSU by NSU from the newest down, uploads every new invoice summary to the
+// site and records what was handled in the seen-lists. It reaches the program only through the
+// six synchronised calls. Whoever starts it joins it (Join, or the destructor).
+class TConsultas {
+public:
+    TConsultas(TConsultasParam& param, IConsultasSync& sync, TConsultasAmbiente ambiente);
+    TConsultas(const TConsultas&) = delete;
+    TConsultas& operator=(const TConsultas&) = delete;
+    ~TConsultas();
+
+    void Start();
+    // True once the cycle has run its last synchronised call.
+    bool Finished() const { return finished_; }
+    void Join();
+
+    // The cycle itself (Start runs it on the worker's thread).
+    void Execute();
+
+    // Invoice-key upload.
+    void ObterIDUsuario();
+    void ProcessarDocumentos(TNFeClient& client, const std::string& cnpj, long long nsu);
+    bool EnviarChave(const TresNFe& resumo, const std::string& cnpj, int nsu);
+    void NotificarNota(const std::string& de, const std::string& para);
+    // The fifteen-element payload of an upload.
+    static std::string MontarPayload(const TresNFe& resumo, const std::string& cnpj,
+                                     const std::string& idUsuario, int nsu);
+
+    void Configurar(TNFeClient& client) const;
+    // Deletes every file in the folder and its subfolders, keeping the folders.
+    static void LimparPastaTemp(const std::string& folder);
+    void Log(const std::string& text);
+
+    // The worker's own fields, handed across in the synchronised calls.
+    int Progresso = 0;
+    int MaxNSU = 0;
+    bool Ativo = false;
+    int NovasNotas = 0;
+
+private:
+    void Turno(const EmpresaPtr& empresa, TNFeClient& client);
+    void Caminhada(TNFeClient& client, const std::string& cnpj, int uf);
+
+    TConsultasParam& param_;
+    IConsultasSync& sync_;
+    TConsultasAmbiente ambiente_;
+    std::thread thread_;
+    std::atomic<bool> finished_{false};
+};
+
+// The text after which the walk found a key: the NSU needs no query.
+inline constexpr const char* kJaTinhaNoTemp = "Já tinha no temp.";
+
+}  // namespace quelvo

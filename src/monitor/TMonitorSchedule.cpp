@@ -1,0 +1,125 @@
+#include "monitor/TMonitorSchedule.h"
+
+#include <filesystem>
+
+#include "certificates/CertificateAccess.h"
+
+namespace quelvo {
+
+TMonitorSchedule::TMonitorSchedule(TConsultasParam& param, IConsultasSync& sync,
+                                   TConsultasAmbiente ambiente, Clock clock)
+    : param_(param), sync_(sync), ambiente_(std::move(ambiente)), clock_(std::move(clock)) {}
+
+TMonitorSchedule::~TMonitorSchedule() {
+    WaitForWorkers();
+}
+
+std::string TMonitorSchedule::IntervalLabel() const {
+    return "Empresas que o sistema irá verificar a cada " + std::to_string(minutos_) + " minutos";
+}
+
+void TMonitorSchedule::AtualizarVencimentos() {
+    const TDateTime today = clock_().DateOnly();
+    for (const auto& empresa : param_.Empresas.Itens()) {
+        try {
+            const TDateTime expiry =
+                CertificateExpiry(ambiente_.store, empresa->CertificadoDigital());
+            empresa->SetVencimento(FormatShortDate(expiry));
+            // Valid through the whole day on which it expires.
+            if (today > expiry.DateOnly()) {
+                empresa->SetStatus(kEstadoErro, "Certificado vencido");
+            } else {
+                empresa->SetStatus(kEstadoEsperando, "Esperando...");
+            }
+        } catch (const std::exception& e) {
+            empresa->SetStatus(kEstadoErro, e.what());
+        }
+    }
+}
+
+bool TMonitorSchedule::Tick() {
+    AtualizarVencimentos();
+    if (param_.AtualizarLista) {
+        param_.AtualizarLista();
+    }
+    ReapWorkers();
+    if (param_.Executando) {
+        return false;
+    }
+    // A created worker counts as running at once, so no second one starts before its first call.
+    param_.Executando = true;
+    auto worker = std::make_unique<TConsultas>(param_, sync_, ambiente_);
+    worker->Start();
+    workers_.push_back(std::move(worker));
+    return true;
+}
+
+std::optional<std::string> TMonitorSchedule::VerificarAgora() {
+    if (param_.Executando) {
+        return std::string(kJaVerificando);
+    }
+    Tick();
+    return std::nullopt;
+}
+
+bool TMonitorSchedule::VerificarUltimos3Meses(const std::function<void(bool)>& setAtivado,
+                                              const std::function<void()>& waitWhileRunning) {
+    if (param_.Executando) {
+        setAtivado(false);
+        waitWhileRunning();
+    }
+    if (param_.Executando) {
+        return false;
+    }
+    setAtivado(true);
+    param_.Consultados.Clear();
+    param_.ConsultadosNums.Clear();
+    std::error_code ec;
+    std::filesystem::remove(ambiente_.appDir + "Consultados.dat", ec);
+    std::filesystem::remove(ambiente_.appDir + "ConsultadosNums.dat", ec);
+    VerificarAgora();
+    return true;
+}
+
+bool TMonitorSchedule::LimparTemp(const std::function<bool(const std::string&)>& confirm) {
+    if (!confirm(kConfirmaLimpar)) {
+        return false;
+    }
+    std::error_code ec;
+    std::filesystem::remove(ambiente_.appDir + "Consultados.dat", ec);
+    std::filesystem::remove(ambiente_.appDir + "ConsultadosNums.dat", ec);
+    param_.Consultados.Clear();
+    param_.ConsultadosNums.Clear();
+    return true;
+}
+
+std::string TMonitorSchedule::StatusPanel0() const {
+    if (param_.Executando) {
+        return "Buscando " + std::to_string(param_.Progresso.load());
+    }
+    return "Esperando " + std::to_string(minutos_) + " minutos ...      ";
+}
+
+std::string TMonitorSchedule::StatusPanel1() const {
+    return param_.Executando ? param_.StatusTexto.Get() : std::string();
+}
+
+void TMonitorSchedule::ReapWorkers() {
+    for (auto it = workers_.begin(); it != workers_.end();) {
+        if ((*it)->Finished()) {
+            (*it)->Join();
+            it = workers_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void TMonitorSchedule::WaitForWorkers() {
+    for (auto& w : workers_) {
+        w->Join();
+    }
+    workers_.clear();
+}
+
+}  // namespace quelvo

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/DateTime.h"
+#include "common/MainSettings.h"
+#include "monitor/TConsultas.h"
+
+namespace quelvo {
+
+// The monitoring schedule that both programs drive: the tick (every company's certificate
+// expiry, then a cycle when none runs), the interval, "Verificar Agora", "Verificar Últimos 3
+// Meses", "Limpar Temp no Computador" and the status-bar texts. Runs on the program's thread.
+// It owns the workers it starts: a finished one is joined at the next tick, the rest when the
+// schedule goes.
+class TMonitorSchedule {
+public:
+    using Clock = std::function<TDateTime()>;
+
+    static constexpr const char* kJaVerificando = "O sistema já está verificando.";
+    static constexpr const char* kConfirmaLimpar =
+        "Deseja realmente limpar o TEMP de notas nesse computador ?";
+
+    TMonitorSchedule(TConsultasParam& param, IConsultasSync& sync, TConsultasAmbiente ambiente,
+                     Clock clock = &TDateTime::Now);
+    TMonitorSchedule(const TMonitorSchedule&) = delete;
+    TMonitorSchedule& operator=(const TMonitorSchedule&) = delete;
+    ~TMonitorSchedule();
+
+    // The interval from the main window's settings (5 minutes when no entry is checked).
+    void SetInterval(const TMainSettings& settings) { minutos_ = settings.IntervalMinutes(); }
+    int Minutos() const { return minutos_; }
+    std::string IntervalLabel() const;
+
+    // One tick: every company's certificate expiry and status, the list refresh, and a cycle when
+    // none is running. Returns whether it started one.
+    bool Tick();
+    // The expiry pass of the tick alone.
+    void AtualizarVencimentos();
+
+    // "Verificar Agora": the text to show when a cycle runs already; otherwise a tick.
+    std::optional<std::string> VerificarAgora();
+    // "Verificar Últimos 3 Meses". `setAtivado` checks or unchecks "Ativado" (which sets Ativo);
+    // `waitWhileRunning` waits, serving the worker's calls, until the cycle ends or the user gives
+    // up. Returns whether it emptied the lists and started over.
+    bool VerificarUltimos3Meses(const std::function<void(bool)>& setAtivado,
+                                const std::function<void()>& waitWhileRunning);
+    // "Limpar Temp no Computador", after the confirmation.
+    bool LimparTemp(const std::function<bool(const std::string&)>& confirm);
+
+    // The status bar: panel 0 and panel 1.
+    std::string StatusPanel0() const;
+    std::string StatusPanel1() const;
+
+    // Joins every worker (the headless program waits for its cycle).
+    void WaitForWorkers();
+    // Joins the finished workers.
+    void ReapWorkers();
+
+private:
+    TConsultasParam& param_;
+    IConsultasSync& sync_;
+    TConsultasAmbiente ambiente_;
+    Clock clock_;
+    int minutos_ = 30;
+    std::vector<std::unique_ptr<TConsultas>> workers_;
+};
+
+}  // namespace quelvo

@@ -1,0 +1,111 @@
+#include "certificates/TCadastroEmpresa.h"
+
+#include <gtest/gtest.h>
+
+#include "certificates/CertificateAccess.h"
+#include "support/MonitorWorld.h"
+
+namespace quelvo {
+namespace {
+
+using Tipo = TCadastroResultado::Tipo;
+using Foco = TCadastroResultado::Foco;
+using test::MonitorWorld;
+using Script = standin::TDfeStandIn::Script;
+
+const auto kYes = [](const std::string&) { return true; };
+
+TEST(CadastroEmpresa, ChecksInTheirOrder) {
+    MonitorWorld w;
+    w.param.Empresas.Inserir("11.222.333/0001-81", "SP", "", "", "", "");
+    TCadastroEmpresa cadastro(w.param, TConsultasAmbiente::Of(w.AppDir()));
+    struct Case {
+        TCadastroEntrada in;
+        std::string message;
+        Foco foco;
+    };
+    const std::string sem = TCadastroEmpresa::kSemCertificado;
+    const Case cases[] = {
+        {{"11.222.333/0001-8_", "SP", w.a.serial, "x"}, "É necessário digitar o CNPJ.", Foco::CNPJ},
+        {{"45.997.418/0001-53", " ", sem, "x"}, "É necessário escolher a UF.", Foco::UF},
+        {{"45.997.418/0001-53", "XX", w.b.serial, "x"}, "É necessário escolher a UF.", Foco::UF},
+        {{"45.997.418/0001-53", "SP", sem, "x"},
+         "É necessário escolher o certificado digital.",
+         Foco::Certificado},
+        // Already registered: refused before the certificate is looked at.
+        {{"11.222.333/0001-81", "SP", "NAOEXISTE", "x"}, "CNPJ já cadastrado", Foco::Nenhum},
+    };
+    for (const auto& c : cases) {
+        const auto r = cadastro.Confirmar(c.in, kYes);
+        EXPECT_EQ(r.tipo, Tipo::Recusado) << c.message;
+        EXPECT_EQ(r.mensagem, c.message);
+        EXPECT_EQ(r.foco, c.foco) << c.message;
+        EXPECT_FALSE(r.limparCampos);
+    }
+    const auto missing = cadastro.Confirmar({"45.997.418/0001-53", "SP", "ABC", "x"}, kYes);
+    EXPECT_EQ(missing.tipo, Tipo::Erro);
+    EXPECT_EQ(missing.mensagem.rfind("\r\nSerial Number \"ABC\"", 0), 0u);
+    EXPECT_TRUE(w.service.Queries().empty());
+    EXPECT_EQ(w.param.Empresas.Quantidade(), 1);
+}
+
+TEST(CadastroEmpresa, ExpiryTestQueryConfirmation) {
+    MonitorWorld w;
+    const TDateTime expiry = CertificateExpiry(w.store, w.b.serial);
+    TDateTime clock = TDateTime::FromDays(expiry.Days() + 1);
+    TCadastroEmpresa cadastro(w.param, TConsultasAmbiente::Of(w.AppDir()), [&] { return clock; });
+    const TCadastroEntrada b{"45.997.418/0001-53", "RS", w.b.serial, w.b.senha};
+    auto r = cadastro.Confirmar(b, kYes);
+    EXPECT_EQ(r.mensagem, "Esse certificado digital foi válido até " + FormatShortDate(expiry) +
+                              ".\r\nData atual nesse computador " + FormatShortDate(clock));
+    clock = expiry;  // the last day still passes
+
+    // The service refuses: its reason, without the prefix.
+    w.service.ScriptQuery(w.b.cnpj, 0,
+                          Script{Script::Kind::Status, 656, "Rejeicao: Consumo Indevido", {}});
+    r = cadastro.Confirmar(b, kYes);
+    EXPECT_EQ(r.tipo, Tipo::Recusado);
+    EXPECT_EQ(r.mensagem, "Rejeicao: Consumo Indevido");
+    // A wrong password: the text without the prefix, then the browser hint with the address.
+    r = cadastro.Confirmar({b.CNPJ, b.UF, b.Certificado, "errada"}, kYes);
+    EXPECT_EQ(r.mensagem, "A senha informada não abre o certificado digital \"" + w.b.serial +
+                              "\".\r\n\r\nVerifique no seu navegador \"Internet Explorer\" se você "
+                              "tem acesso a https://" +
+                              w.service.HostPort() + "/NFeDistribuicaoDFe/NFeDistribuicaoDFe.asmx");
+    // An answer without retDistDFeInt stops the registration too.
+    w.service.ScriptQuery(w.b.cnpj, 0, Script{Script::Kind::SoapFault, 0, "", {}});
+    r = cadastro.Confirmar(b, kYes);
+    EXPECT_EQ(r.tipo, Tipo::Recusado);
+    EXPECT_EQ(r.mensagem.rfind("Não foi possível ler a resposta do serviço", 0), 0u);
+    EXPECT_EQ(w.param.Empresas.Quantidade(), 0);
+
+    // Declined: nothing inserted, the fields are cleared.
+    std::vector<std::string> asked;
+    r = cadastro.Confirmar(b, [&](const std::string& q) {
+        asked.push_back(q);
+        return false;
+    });
+    EXPECT_EQ(r.tipo, Tipo::Desistiu);
+    EXPECT_TRUE(r.limparCampos);
+    EXPECT_EQ(asked, std::vector<std::string>{"Deseja realmente inserir essa empresa ?"});
+    EXPECT_EQ(w.param.Empresas.Quantidade(), 0);
+
+    r = cadastro.Confirmar(b, kYes);
+    EXPECT_EQ(r.tipo, Tipo::Cadastrado);
+    ASSERT_EQ(w.param.Empresas.Quantidade(), 1);
+    const auto e = w.param.Empresas.Item(0);
+    EXPECT_EQ(e->CNPJ(), "45.997.418/0001-53");
+    EXPECT_EQ(e->UF(), "RS");
+    EXPECT_EQ(e->Nome(), "EMPRESA B S A");  // the certificate holder's name
+    EXPECT_EQ(e->CertificadoDigital(), w.b.serial);
+    EXPECT_EQ(e->CertSenha(), w.b.senha);
+    EXPECT_EQ(e->Vencimento(), FormatShortDate(expiry));
+    // The test queries used the company's certificate and state.
+    const auto q = w.service.Queries().back();
+    EXPECT_EQ(q.certificateSerial, w.b.serial);
+    EXPECT_EQ(q.cUFAutor, "43");
+    EXPECT_EQ(q.nsu, "000000000000000");
+}
+
+}  // namespace
+}  // namespace quelvo

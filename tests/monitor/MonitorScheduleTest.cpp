@@ -1,0 +1,108 @@
+#include "monitor/TMonitorSchedule.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "certificates/CertificateAccess.h"
+#include "support/MonitorWorld.h"
+
+namespace quelvo {
+namespace {
+
+using test::MonitorWorld;
+
+TEST(MonitorSchedule, ExpiryPassAndIntervalTexts) {
+    MonitorWorld w;
+    const TDateTime now = TDateTime::Now();
+    // One certificate ends later today, one ended yesterday.
+    const auto today = w.AddCompany("HOJE LTDA", "60746948000112", "h", false, -30, 0);
+    w.Register(today, today.cnpj);
+    const auto yesterday = w.AddCompany("ONTEM LTDA", "33000167000101", "o", false, -30, -1);
+    w.Register(yesterday, yesterday.cnpj);
+    TDateTime clock = now;
+    TMonitorSchedule schedule(w.param, w.sync, TConsultasAmbiente::Of(w.AppDir()),
+                              [&] { return clock; });
+    schedule.AtualizarVencimentos();
+    const auto& e = w.param.Empresas;
+    const TDateTime expiry = CertificateExpiry(w.store, today.serial);
+    // A certificate is valid through the whole day it expires on.
+    clock = expiry.DateOnly();
+    clock.Hour = 23;
+    schedule.AtualizarVencimentos();
+    EXPECT_EQ(e.Item(0)->Status(), (std::pair<int, std::string>{0, "Esperando..."}));
+    EXPECT_EQ(e.Item(0)->Vencimento(), FormatShortDate(expiry));
+    EXPECT_EQ(e.Item(1)->Status(), (std::pair<int, std::string>{2, "Certificado vencido"}));
+    clock = TDateTime::FromDays(expiry.Days() + 1);
+    schedule.AtualizarVencimentos();
+    EXPECT_EQ(e.Item(0)->Status(), (std::pair<int, std::string>{2, "Certificado vencido"}));
+
+    EXPECT_EQ(schedule.Minutos(), 30);
+    EXPECT_EQ(schedule.StatusPanel0(), "Esperando 30 minutos ...      ");
+    EXPECT_EQ(schedule.StatusPanel1(), "");
+    TMainSettings settings;
+    settings.IntervaloMarcado = 6;
+    schedule.SetInterval(settings);
+    EXPECT_EQ(schedule.IntervalLabel(), "Empresas que o sistema irá verificar a cada 60 minutos");
+    settings.IntervaloMarcado = -1;
+    schedule.SetInterval(settings);
+    EXPECT_EQ(schedule.IntervalLabel(), "Empresas que o sistema irá verificar a cada 5 minutos");
+    w.param.Executando = true;
+    w.param.Progresso = 12;
+    w.param.StatusTexto.Set("Já tinha no temp.");
+    EXPECT_EQ(schedule.StatusPanel0(), "Buscando 12");
+    EXPECT_EQ(schedule.StatusPanel1(), "Já tinha no temp.");
+    w.param.Executando = false;
+}
+
+TEST(MonitorSchedule, CommandsAndOneCycleAtATime) {
+    MonitorWorld w;
+    w.Register(w.a, w.a.cnpj);
+    w.service.AddDocument(w.a.cnpj, 1, "<resNFe versao=\"1.01\"><chNFe>1</chNFe></resNFe>");
+    auto& schedule = w.Schedule();
+
+    // A slow service keeps the first cycle running while the commands are tried.
+    w.service.ScriptQuery(w.a.cnpj, 0,
+                          standin::TDfeStandIn::Script{standin::TDfeStandIn::Script::Kind::Slow, 0,
+                                                       "", std::chrono::milliseconds(800)});
+    EXPECT_TRUE(schedule.Tick());
+    EXPECT_TRUE(w.param.Executando);  // counted as running from its creation
+    EXPECT_FALSE(schedule.Tick());    // no second cycle
+    EXPECT_EQ(schedule.VerificarAgora(), std::string("O sistema já está verificando."));
+    // "Verificar Últimos 3 Meses" during a cycle: "Ativado" is unchecked and the wait gives up.
+    std::vector<bool> ativado;
+    const auto set = [&](bool on) {
+        ativado.push_back(on);
+        w.param.Ativo = on;
+    };
+    EXPECT_FALSE(schedule.VerificarUltimos3Meses(set, [] {}));
+    EXPECT_EQ(ativado, std::vector<bool>{false});
+    schedule.WaitForWorkers();
+    EXPECT_FALSE(w.param.Executando);
+
+    // With no cycle running: switched on, lists and files emptied, a new cycle.
+    w.param.Consultados.Add("x");
+    w.param.SalvarListas(w.AppDir());
+    ativado.clear();
+    EXPECT_TRUE(schedule.VerificarUltimos3Meses(set, [] {}));
+    EXPECT_EQ(ativado, std::vector<bool>{true});
+    schedule.WaitForWorkers();
+    EXPECT_FALSE(w.param.Consultados.Contains("x"));
+    EXPECT_EQ(w.QueriedNsus(w.a.cnpj).back(), 1);
+
+    // "Limpar Temp no Computador" asks first.
+    std::vector<std::string> asked;
+    EXPECT_FALSE(schedule.LimparTemp([&](const std::string& q) {
+        asked.push_back(q);
+        return false;
+    }));
+    EXPECT_TRUE(w.param.ConsultadosNums.Count() > 0);
+    EXPECT_EQ(asked, std::vector<std::string>{
+                         "Deseja realmente limpar o TEMP de notas nesse computador ?"});
+    EXPECT_TRUE(schedule.LimparTemp([](const std::string&) { return true; }));
+    EXPECT_EQ(w.param.ConsultadosNums.Count(), 0u);
+    EXPECT_FALSE(std::filesystem::exists(w.dir.File("ConsultadosNums.dat")));
+}
+
+}  // namespace
+}  // namespace quelvo

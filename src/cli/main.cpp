@@ -2,6 +2,7 @@
 // place of windows.
 #include <curl/curl.h>
 
+#include <csignal>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -9,7 +10,9 @@
 #include "cli/TMonitorCli.h"
 
 int main(int argc, char** argv) {
-    // Once, before any thread starts.
+    // Once, before any thread starts. A peer that closes its connection is an error of that
+    // call, never the end of the program.
+    std::signal(SIGPIPE, SIG_IGN);
     curl_global_init(CURL_GLOBAL_DEFAULT);
     quelvo::TMonitorCli cli(std::cout, std::cerr);
     const int code = cli.Run(std::vector<std::string>(argv + 1, argv + argc));

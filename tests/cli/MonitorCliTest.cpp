@@ -53,9 +53,9 @@ TEST(MonitorCli, UsageAndVersion) {
     TempDir dir;
     const auto bare = Monitor("--pasta '" + dir.path().string() + "'");
     EXPECT_EQ(bare.code, 3) << bare.out;
-    for (const char* bad : {"--desconhecido", "--pasta", "--importar-certificado x",
-                            "--certificados --senha x", "--certificados --certificados",
-                            "--ciclo --sim", "--cadastrar 1 SP 2"}) {
+    for (const char* bad :
+         {"--desconhecido", "--pasta", "--importar-certificado x", "--certificados --senha x",
+          "--certificados --certificados", "--ciclo --sim", "--cadastrar 1 SP 2"}) {
         const auto r = Monitor(bad);
         EXPECT_EQ(r.code, 2) << bad;
         EXPECT_NE(r.out.find("Uso: quelvo-monitor"), std::string::npos) << bad;

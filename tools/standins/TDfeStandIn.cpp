@@ -274,6 +274,7 @@ Response TDfeStandIn::Handle(const Request& req) {
         }
     }
     Response r = xml;
+    r.delay = delay_;
     r.body = found.empty() ? Answer(q.cnpj, 137, "Nenhum documento localizado", last, maxNsu, {})
                            : Answer(q.cnpj, 138, "Documento localizado", last, maxNsu, found);
     return r;

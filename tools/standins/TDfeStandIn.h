@@ -81,6 +81,12 @@ public:
     // always.
     void ScriptQuery(const std::string& cnpj, long long nsu, Script script, bool always = false);
 
+    // Every answer waits this long first (a slow service).
+    void SetDelay(std::chrono::milliseconds delay) {
+        std::lock_guard lock(mutex_);
+        delay_ = delay;
+    }
+
     std::vector<Query> Queries() const;
     void ClearQueries();
 
@@ -105,6 +111,7 @@ private:
     std::map<std::string, Party> parties_;
     std::map<std::pair<std::string, long long>, std::pair<Script, bool>> scripts_;
     std::vector<Query> queries_;
+    std::chrono::milliseconds delay_{0};
     std::unique_ptr<TStandInServer> server_;
 };
 

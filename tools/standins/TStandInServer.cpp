@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstring>
 #include <stdexcept>
 
@@ -118,6 +119,8 @@ std::string Request::Header(const std::string& name) const {
 
 TStandInServer::TStandInServer(Handler handler, std::optional<Tls> tls, int port)
     : handler_(std::move(handler)) {
+    // A client that goes away mid-answer must not end the process that hosts the stand-in.
+    ::signal(SIGPIPE, SIG_IGN);
     if (tls) {
         tls_ = std::make_unique<TlsContext>();
         tls_->ctx = SSL_CTX_new(TLS_server_method());

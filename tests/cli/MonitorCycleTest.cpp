@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "common/MainSettings.h"
+#include "monitor/TConsultasParam.h"
+#include "support/MonitorWorld.h"
+#include "support/RecordingMessageBoxes.h"
+
+namespace quelvo {
+namespace {
+
+using test::MonitorWorld;
+
+struct Result {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+// Runs quelvo-monitor in the world's folder; standard output and error apart.
+Result Monitor(MonitorWorld& w, const std::vector<std::string>& args) {
+    const std::string outFile = w.dir.File("saida.txt");
+    const std::string errFile = w.dir.File("erros.txt");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::vector<std::string> all = {QUELVO_MONITOR, "--pasta", w.AppDir()};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : all) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        std::freopen(outFile.c_str(), "w", stdout);
+        std::freopen(errFile.c_str(), "w", stderr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, w.dir.Read("saida.txt"),
+            w.dir.Read("erros.txt")};
+}
+
+void StoreLogin(MonitorWorld& w) {
+    w.dir.Write("Config.dat", "[Config]\r\nUsuario=ana@empresa.com\r\nSenha=segredo\r\n");
+}
+
+TEST(MonitorCycle, RegisterThenRunCycles) {
+    MonitorWorld w;
+    StoreLogin(w);
+    for (int n = 1; n <= 3; ++n) {
+        standin::ResumoNFe r;
+        r.chNFe = "352611607469480001125500100000000" + std::to_string(n) + "1000000001";
+        r.cnpjEmitente = "60746948000112";
+        r.xNome = n == 3 ? "PADARIA S\xc3\x83O JO\xc3\x83O & CIA" : "FORNECEDOR";
+        w.service.AddDocument(w.a.cnpj, n, standin::ResNFeXml(r));
+    }
+
+    auto r = Monitor(w, {"--cadastrar", "11.222.333/0001-81", "SP", w.a.serial, w.a.senha});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("Cadastraria"), std::string::npos) << r.out;
+    r = Monitor(w, {"--cadastrar", "11.222.333/0001-81", "ZZ", w.a.serial, w.a.senha, "--sim"});
+    EXPECT_EQ(r.code, 4);
+    EXPECT_EQ(r.err, "É necessário escolher a UF.\n");
+    r = Monitor(w, {"--cadastrar", "11.222.333/0001-81", "SP", w.a.serial, w.a.senha, "--sim"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("Empresa cadastrada:\n11.222.333/0001-81\tSP\tEMPRESA A LTDA\t"),
+              std::string::npos)
+        << r.out;
+    r = Monitor(w, {"--cadastrar", "11.222.333/0001-81", "SP", w.a.serial, w.a.senha, "--sim"});
+    EXPECT_EQ(r.code, 4);
+    EXPECT_EQ(r.err, "CNPJ já cadastrado\n");
+
+    r = Monitor(w, {"--ciclo"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("Verificando NFes emitidas para o CNPJ: 11.222.333/0001-81"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(
+        r.out.find("Nova nota: De: PADARIA S\xc3\x83O JO\xc3\x83O & CIA Para: 11222333000181"),
+        std::string::npos);
+    EXPECT_NE(r.out.find("11.222.333/0001-81\tSP\tEMPRESA A LTDA\t"), std::string::npos);
+    EXPECT_NE(r.out.find("\t3 novas notas foi inseridas\n"), std::string::npos) << r.out;
+    EXPECT_EQ(w.site.Uploads().size(), 3u);
+    // Saved as the close handler does.
+    const std::string config = w.dir.Read("Config.dat");
+    EXPECT_NE(config.find("N30Minutos1=1\r\nN60Minutos1=0"), std::string::npos) << config;
+    EXPECT_EQ(w.dir.Read("ConsultadosNums.dat"),
+              w.a.cnpj + "3\r\n" + w.a.cnpj + "2\r\n" + w.a.cnpj + "1\r\n");
+
+    // The second cycle finds nothing new.
+    r = Monitor(w, {});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("O servidor nacional da fazenda não tem novas notas"), std::string::npos);
+    EXPECT_EQ(w.site.Uploads().size(), 3u);
+
+    r = Monitor(w, {"--empresas"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("11.222.333/0001-81\tSP\tEMPRESA A LTDA\t"), std::string::npos);
+    EXPECT_NE(r.out.find("\tEsperando...\n"), std::string::npos) << r.out;
+
+    // A refused login: exit 3, nothing queried.
+    w.dir.Write("Config.dat", "[Config]\r\nUsuario=ana@empresa.com\r\nSenha=errada\r\n");
+    const size_t queries = w.service.Queries().size();
+    r = Monitor(w, {"--ciclo"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(w.service.Queries().size(), queries);
+}
+
+TEST(MonitorCycle, ContinuousStopsOnSigterm) {
+    MonitorWorld w;
+    StoreLogin(w);
+    w.Register(w.a, w.a.cnpj);
+    w.param.Empresas.Salvar(w.dir.File("Empresas2.dat"));
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::freopen(w.dir.File("saida.txt").c_str(), "w", stdout);
+        ::execl(QUELVO_MONITOR, QUELVO_MONITOR, "--pasta", w.AppDir().c_str(), "--continuo",
+                nullptr);
+        ::_exit(127);
+    }
+    for (int i = 0; i < 200 && w.service.Queries().empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_NE(w.dir.Read("saida.txt").find("Esperando 30 minutos"), std::string::npos);
+    EXPECT_NE(w.dir.Read("Config.dat").find("N60Minutos1=0"), std::string::npos);
+}
+
+// Killed at any moment, the program leaves every file it keeps whole.
+TEST(MonitorCycle, KilledMidCycleLeavesCompleteFiles) {
+    MonitorWorld w;
+    StoreLogin(w);
+    w.Register(w.a, w.a.cnpj);
+    w.Register(w.b, w.b.cnpj);
+    w.param.Empresas.Salvar(w.dir.File("Empresas2.dat"));
+    for (int n = 1; n <= 400; ++n) {
+        w.service.AddDocument(w.a.cnpj, n,
+                              "<nfeProc versao=\"4.00\"><NFe><infNFe Id=\"NFe" +
+                                  std::string(40, '1') + std::to_string(1000 + n) +
+                                  "\"></infNFe></NFe></nfeProc>");
+    }
+    w.service.SetDelay(std::chrono::milliseconds(2));
+    for (int round = 0; round < 6; ++round) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            std::freopen("/dev/null", "w", stdout);
+            ::execl(QUELVO_MONITOR, QUELVO_MONITOR, "--pasta", w.AppDir().c_str(), nullptr);
+            ::_exit(127);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(150 + 170 * round));
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+
+        test::ScopedMessageBoxes boxes;
+        TConsultasParam back;
+        back.Empresas.Carregar(w.dir.File("Empresas2.dat"));
+        EXPECT_EQ(back.Empresas.Quantidade(), 2) << "round " << round;
+        EXPECT_TRUE(boxes->All().empty()) << "round " << round;
+        back.CarregarListas(w.AppDir());
+        for (const auto& key : back.ConsultadosNums.Entries()) {
+            ASSERT_EQ(key.rfind(w.a.cnpj, 0), 0u) << key;
+        }
+        const auto settings = TMainSettings::Read(TProfileFile(w.dir.File("Config.dat")));
+        EXPECT_EQ(settings.IntervalMinutes(), 30);
+        EXPECT_EQ(TProfileFile(w.dir.File("Config.dat")).ReadString("Config", "Senha"), "segredo");
+        for (const auto& entry : std::filesystem::directory_iterator(w.dir.path())) {
+            EXPECT_NE(entry.path().filename().string().front(), '.')
+                << "left a temporary file: " << entry.path();
+        }
+    }
+}
+
+}  // namespace
+}  // namespace quelvo

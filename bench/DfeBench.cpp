@@ -41,7 +41,8 @@ constexpr int kQueries = 1000;
 void CompareWithCurl() {
     const testpki::TestPki pki;
     standin::TDfeStandIn service(pki);
-    const auto dir = std::filesystem::temp_directory_path() / ("quelvo-dfe-bench-" + std::to_string(getpid()));
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("quelvo-dfe-bench-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir / "ac-confiaveis");
     Write(dir / "ac-confiaveis" / "raiz.pem", testpki::CertPem(pki.Root()));
     const auto issued = pki.IssueECnpj("EMPRESA BENCH", "11222333000181");
@@ -76,9 +77,10 @@ void CompareWithCurl() {
     Write(dir / "cert.pem", pki.ChainPem(issued.cert.get()));
     Write(dir / "key.pem", testpki::KeyPem(issued.key.get()));
     std::string config =
-        "silent\ncert = \"" + (dir / "cert.pem").string() + "\"\nkey = \"" + (dir / "key.pem").string() +
-        "\"\ncacert = \"" + (dir / "ac-confiaveis" / "raiz.pem").string() +
-        "\"\ndata-binary = \"@" + (dir / "body.xml").string() +
+        "silent\ncert = \"" + (dir / "cert.pem").string() + "\"\nkey = \"" +
+        (dir / "key.pem").string() + "\"\ncacert = \"" +
+        (dir / "ac-confiaveis" / "raiz.pem").string() + "\"\ndata-binary = \"@" +
+        (dir / "body.xml").string() +
         "\"\nheader = \"Content-Type: application/soap+xml; charset=utf-8\"\n"
         "header = \"SOAPAction: \\\"http://www.portalfiscal.inf.br/nfe/wsdl/NFeDistribuicaoDFe/"
         "nfeDistDFeInteresse\\\"\"\n";
@@ -105,9 +107,10 @@ void CompareWithCurl() {
     std::printf("DF-e queries against the stand-in on loopback, %d consNSU each:\n", kQueries);
     std::printf("  quelvo client : %8.1f queries/s, %7.1f us client CPU per query\n",
                 kQueries / ours, oursCpu / kQueries * 1e6);
-    std::printf("  curl program  : %8.1f queries/s, %7.1f us client CPU per query (exit %d, %d "
-                "connection(s))\n",
-                kQueries / theirs, theirsCpu / kQueries * 1e6, WEXITSTATUS(status), curlConnections);
+    std::printf(
+        "  curl program  : %8.1f queries/s, %7.1f us client CPU per query (exit %d, %d "
+        "connection(s))\n",
+        kQueries / theirs, theirsCpu / kQueries * 1e6, WEXITSTATUS(status), curlConnections);
     std::printf("  CPU per query, quelvo / curl: %.2f (goal: at most 1.5)\n",
                 (oursCpu / kQueries) / (theirsCpu / kQueries));
     std::printf("  connections opened by the quelvo client: %ld\n\n",
@@ -134,8 +137,8 @@ std::string Answer50() {
         "<retDistDFeInt xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"1.01\"><tpAmb>1"
         "</tpAmb><verAplic>1.7.6</verAplic><cStat>138</cStat><xMotivo>Documento localizado"
         "</xMotivo><dhResp>2026-12-10T12:00:00-03:00</dhResp><ultNSU>000000000000050</ultNSU>"
-        "<maxNSU>000000000000050</maxNSU><loteDistDFeInt>" + lote +
-        "</loteDistDFeInt></retDistDFeInt>");
+        "<maxNSU>000000000000050</maxNSU><loteDistDFeInt>" +
+        lote + "</loteDistDFeInt></retDistDFeInt>");
 }
 
 void BM_ParseAnswerWith50DocZips(benchmark::State& state) {

@@ -41,7 +41,8 @@ struct Data {
 
 std::filesystem::path Folder() {
     static const auto dir = [] {
-        auto d = std::filesystem::temp_directory_path() / ("quelvo-bench-" + std::to_string(getpid()));
+        auto d =
+            std::filesystem::temp_directory_path() / ("quelvo-bench-" + std::to_string(getpid()));
         std::filesystem::create_directories(d);
         return d;
     }();
@@ -151,7 +152,8 @@ void BM_Memory(benchmark::State& state) {
         benchmark::DoNotOptimize(list->Count());
     }
     state.counters["heap_bytes_per_entry"] = static_cast<double>(heap) / static_cast<double>(n);
-    state.counters["text_bytes_per_entry"] = static_cast<double>(d.textBytes) / static_cast<double>(n);
+    state.counters["text_bytes_per_entry"] =
+        static_cast<double>(d.textBytes) / static_cast<double>(n);
     state.counters["overhead_per_entry"] =
         static_cast<double>(heap - d.textBytes) / static_cast<double>(n);
 }

@@ -1,6 +1,7 @@
 #include "certificates/TCadastroEmpresa.h"
 
 #include "certificates/CertificateAccess.h"
+#include "common/TextTrim.h"
 #include "common/Utils.h"
 #include "dfe/ServiceUrls.h"
 #include "dfe/TNFeClient.h"
@@ -11,12 +12,6 @@ namespace {
 
 constexpr const char* kPrefixo =
     "WebService Distribuição de DFe:\r\n- Inativo ou Inoperante tente novamente.\r\n- ";
-
-std::string Trim(const std::string& s) {
-    const size_t b = s.find_first_not_of(" \t\r\n");
-    return b == std::string::npos ? std::string()
-                                  : s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
-}
 
 TCadastroResultado Recusa(const std::string& mensagem,
                           TCadastroResultado::Foco foco = TCadastroResultado::Foco::Nenhum) {
@@ -88,20 +83,9 @@ TCadastroResultado TCadastroEmpresa::Confirmar(
     bool failed = false;
     try {
         TNFeClient client;
-        auto& c = client.Configuracoes;
-        c.WebServices.Ambiente = TpcnTipoAmbiente::taProducao;
-        c.Servidores = ambiente_.servidores;
-        c.PastaAcConfiaveis = ambiente_.acConfiaveis;
-        c.Certificados = TCertificadosConf(ambiente_.store);
-        c.Certificados.SetNumeroSerie(e.Certificado);
-        c.Certificados.SetSenha(e.Senha);
-        const TTravonHttpProxy proxy = param_.Proxy.Get();
-        if (!proxy.Server.empty() && proxy.Port > 0) {
-            c.WebServices.ProxyHost = proxy.Server;
-            c.WebServices.ProxyPort = std::to_string(proxy.Port);
-            c.WebServices.ProxyUser = proxy.User;
-            c.WebServices.ProxyPass = proxy.Password;
-        }
+        ambiente_.PrepararCliente(client, param_.Proxy.Get());
+        client.Configuracoes.Certificados.SetNumeroSerie(e.Certificado);
+        client.Configuracoes.Certificados.SetSenha(e.Senha);
         client.RequestDistribution(std::stoi(UFCode(uf)), digits, "0", "0");
     } catch (const std::exception& ex) {
         failed = true;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/TextTrim.h"
 #include "common/Utils.h"
 #include "common/Win1252.h"
 #include "dfe/XmlText.h"
@@ -10,14 +11,6 @@
 namespace quelvo {
 
 namespace {
-
-std::string Trim(std::string_view s) {
-    const size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string_view::npos) {
-        return {};
-    }
-    return std::string(s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1));
-}
 
 size_t Characters(std::string_view s) {
     size_t n = 0;

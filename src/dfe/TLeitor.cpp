@@ -2,30 +2,13 @@
 
 #include <charconv>
 
+#include "common/TextTrim.h"
 #include "common/Utils.h"
 #include "dfe/XmlText.h"
 
 namespace quelvo {
 
 namespace {
-
-std::string UpperAscii(std::string_view s) {
-    std::string out(s);
-    for (auto& c : out) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 32);
-        }
-    }
-    return out;
-}
-
-std::string Trim(std::string_view s) {
-    const size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string_view::npos) {
-        return {};
-    }
-    return std::string(s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1));
-}
 
 // Position and length of the closing tag "</close>" or, failing that, "</close:".
 std::pair<size_t, size_t> FindClosing(std::string_view text, const std::string& close) {

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
+#include "common/TextTrim.h"
 
 #include <algorithm>
 #include <chrono>
@@ -15,14 +16,6 @@
 namespace quelvo {
 
 namespace {
-
-std::string Trim(std::string_view s) {
-    const size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string_view::npos) {
-        return {};
-    }
-    return std::string(s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1));
-}
 
 std::string Upper(std::string s) {
     for (auto& c : s) {

@@ -14,4 +14,14 @@ void TWebServicesConf::SetUF(const std::string& uf) {
     ufCodigo_ = std::stoi(code);
 }
 
+void TWebServicesConf::UsarProxy(const TTravonHttpProxy& proxy) {
+    if (proxy.Server.empty() || proxy.Port <= 0) {
+        return;
+    }
+    ProxyHost = proxy.Server;
+    ProxyPort = std::to_string(proxy.Port);
+    ProxyUser = proxy.User;
+    ProxyPass = proxy.Password;
+}
+
 }  // namespace quelvo

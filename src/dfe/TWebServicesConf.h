@@ -3,6 +3,7 @@
 #include <string>
 
 #include "dfe/PcnTypes.h"
+#include "site/TTravonHttpProxy.h"
 
 namespace quelvo {
 
@@ -17,6 +18,10 @@ public:
     std::string ProxyUser;
     std::string ProxyPass;
     bool Salvar = false;
+
+    // Takes the program's proxy when its server is not empty (blanks count) and its port is
+    // above 0; otherwise the proxy fields stay as they are.
+    void UsarProxy(const TTravonHttpProxy& proxy);
 
     // Exact two-letter state; ENFeClientError "UF inválida" (and no change) for anything else.
     void SetUF(const std::string& uf);

@@ -3,22 +3,13 @@
 #include <algorithm>
 #include <charconv>
 #include <utility>
+#include "common/TextTrim.h"
 
 #include "common/Win1252.h"
 
 namespace quelvo {
 
 namespace {
-
-std::string UpperAscii(std::string_view s) {
-    std::string out(s);
-    for (auto& c : out) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 32);
-        }
-    }
-    return out;
-}
 
 void ReplaceAll(std::string& s, std::string_view from, std::string_view to) {
     if (from.empty()) {

@@ -89,22 +89,21 @@ void TConsultas::Log(const std::string& text) {
     sync_.EscreveLog(FormatShortDate(now) + " " + FormatLongTime(now) + " " + text);
 }
 
+void TConsultasAmbiente::PrepararCliente(TNFeClient& client, const TTravonHttpProxy& proxy) const {
+    auto& c = client.Configuracoes;
+    c.WebServices.Ambiente = TpcnTipoAmbiente::taProducao;
+    c.Servidores = servidores;
+    c.PastaAcConfiaveis = acConfiaveis;
+    c.Certificados = TCertificadosConf(store);
+    c.WebServices.UsarProxy(proxy);
+}
+
 void TConsultas::Configurar(TNFeClient& client) const {
+    ambiente_.PrepararCliente(client, param_.Proxy.Get());
     auto& c = client.Configuracoes;
     c.Geral.SetPathSalvar(ambiente_.appDir + "temp/");
-    c.WebServices.Ambiente = TpcnTipoAmbiente::taProducao;
     c.Geral.Salvar = false;
     c.WebServices.Salvar = false;
-    c.Servidores = ambiente_.servidores;
-    c.PastaAcConfiaveis = ambiente_.acConfiaveis;
-    c.Certificados = TCertificadosConf(ambiente_.store);
-    const TTravonHttpProxy proxy = param_.Proxy.Get();
-    if (!proxy.Server.empty() && proxy.Port > 0) {
-        c.WebServices.ProxyHost = proxy.Server;
-        c.WebServices.ProxyPort = std::to_string(proxy.Port);
-        c.WebServices.ProxyUser = proxy.User;
-        c.WebServices.ProxyPass = proxy.Password;
-    }
 }
 
 void TConsultas::LimparPastaTemp(const std::string& folder) {

@@ -23,6 +23,8 @@ struct TConsultasAmbiente {
 
     // The application folder's: its "Servidores.ini", "certificados" and "ac-confiaveis".
     static TConsultasAmbiente Of(const std::string& appDir);
+    // A new fiscal client for production, with these hosts, store, anchors and the proxy.
+    void PrepararCliente(TNFeClient& client, const TTravonHttpProxy& proxy) const;
 };
 
 // One monitoring cycle on its own thread: walks the registry, queries the national service for

@@ -21,12 +21,15 @@ TSituacaoNFe SituacaoDoResumo(const std::string& text) {
     return text == "3" ? TSituacaoNFe::snCancelada : TSituacaoNFe::snAutorizada;
 }
 
+// The party's CNPJ, or its CPF when it has no CNPJ.
+std::string CnpjOuCpf(const TLeitor& l) {
+    std::string v = l.ReadString("CNPJ");
+    return v.empty() ? l.ReadString("CPF") : v;
+}
+
 void ReadResNFe(TLeitor& l, TresNFe& r) {
     r.chNFe = l.ReadString("chNFe");
-    r.CNPJCPF = l.ReadString("CNPJ");
-    if (r.CNPJCPF.empty()) {
-        r.CNPJCPF = l.ReadString("CPF");
-    }
+    r.CNPJCPF = CnpjOuCpf(l);
     r.xNome = l.ReadString("xNome");
     r.IE = l.ReadString("IE");
     r.dhEmi = l.ReadDateTime("dhEmi");
@@ -40,10 +43,7 @@ void ReadResNFe(TLeitor& l, TresNFe& r) {
 
 void ReadResEvento(TLeitor& l, TresEvento& r) {
     r.cOrgao = static_cast<int>(l.ReadInteger("cOrgao"));
-    r.CNPJCPF = l.ReadString("CNPJ");
-    if (r.CNPJCPF.empty()) {
-        r.CNPJCPF = l.ReadString("CPF");
-    }
+    r.CNPJCPF = CnpjOuCpf(l);
     r.chNFe = l.ReadString("chNFe");
     r.dhEvento = l.ReadDateTime("dhEvento");
     r.tpEvento = l.ReadString("tpEvento");
@@ -63,10 +63,7 @@ void ReadNfeProc(TLeitor& l, TresNFe& r) {
         }
     }
     if (!l.ExtractGroup(2, "emit").empty()) {
-        r.CNPJCPF = l.ReadString("CNPJ");
-        if (r.CNPJCPF.empty()) {
-            r.CNPJCPF = l.ReadString("CPF");
-        }
+        r.CNPJCPF = CnpjOuCpf(l);
         r.xNome = l.ReadString("xNome");
         r.IE = l.ReadString("IE");
     }

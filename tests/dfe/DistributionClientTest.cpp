@@ -137,6 +137,10 @@ TEST(DistributionClient, FailureRows) {
             << c.what;
         EXPECT_EQ(client->Status(), 0) << c.what;
     }
+    // A body with a zero byte is read up to it.
+    w.service.ScriptQuery(cnpj, 7, Script{Script::Kind::ZeroByte, 0, "", {}});
+    EXPECT_TRUE(client->RequestDistribution(35, cnpj, "", "7"));
+    EXPECT_EQ(client->Services.Distribution.Response().cStat, 137);
     // A slow server: the call fails after the stall time-out, and the client is usable again.
     w.service.ScriptQuery(cnpj, 6,
                           Script{Script::Kind::Slow, 0, "", std::chrono::milliseconds(2500)});

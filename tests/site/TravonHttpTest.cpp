@@ -201,6 +201,21 @@ TEST(TravonHttp, StatusRules) {
     EXPECT_EQ(dir.Read("novo.exe"), "");
 }
 
+TEST(TravonHttp, VersionTextAndExecutableOfTheSite) {
+    standin::TSiteStandIn site;
+    site.SetVersion(" 1.7.0.0 \r\n", std::string("\x7f"
+                                                 "ELF\0\1",
+                                                 6));
+    TTravonHttp http;
+    http.ConnectTimeout = 900000;
+    EXPECT_EQ(http.GetText("http://" + site.HostPort() + "/app/Quelvo.aspx"), " 1.7.0.0 \r\n");
+    test::TempDir dir;
+    http.GetFile("http://" + site.HostPort() + "/app/Quelvo.exe", dir.File("QuelvoAtualizado.exe"));
+    EXPECT_EQ(dir.Read("QuelvoAtualizado.exe"), std::string("\x7f"
+                                                            "ELF\0\1",
+                                                            6));
+}
+
 TEST(TravonHttp, CookiesAcrossRequestsOfOneObject) {
     std::vector<Response> answers = {
         Response{200, "", {{"Set-Cookie", "a=1; Path=/; HttpOnly"}, {"Set-Cookie", "B=2"}}, "1"},

@@ -246,6 +246,11 @@ Response TDfeStandIn::Handle(const Request& req) {
                                                "\" schema=\"resNFe_v1.01.xsd\">H4sIAAAAAAAAA"
                                                "////corrupt====</docZip>"}});
                     return r;
+                case Script::Kind::ZeroByte:
+                    // A zero byte ends the text; what follows must not count.
+                    r.body = Answer(q.cnpj, 137, "Nenhum documento localizado", 0, maxNsu, {}) +
+                             std::string(1, '\0') + "<html><title>lixo</title></html>";
+                    return r;
                 case Script::Kind::Slow:
                     r.delay = s.delay;
                     r.body = Answer(q.cnpj, 137, "Nenhum documento localizado", 0, maxNsu, {});

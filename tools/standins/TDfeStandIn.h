@@ -47,7 +47,7 @@ class TDfeStandIn {
 public:
     // What the stand-in does for one query.
     struct Script {
-        enum class Kind { Status, SoapFault, HtmlPage, EmptyBody, CorruptDocZip, Slow };
+        enum class Kind { Status, SoapFault, HtmlPage, EmptyBody, CorruptDocZip, Slow, ZeroByte };
         Kind kind = Kind::Status;
         int cStat = 656;
         std::string xMotivo = "Rejeicao: Consumo Indevido";

@@ -1,6 +1,10 @@
 #include "site/TTravonHttp.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <sstream>
@@ -279,6 +283,35 @@ TEST(TravonHttp, ConnectionFailuresAndTimeOuts) {
     const std::string refused = ErrorOf([&] { http.GetText(url); });
     EXPECT_NE(refused.find("onnect"), std::string::npos) << refused;
     EXPECT_EQ(refused.substr(refused.size() - (7 + url.size())), " - URL:" + url);
+
+    // A server whose accept queue is full never completes the handshake: the connect time-out
+    // ends the request.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    socklen_t len = sizeof addr;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        fillers.push_back(fd);
+    }
+    TTravonHttp unanswered;
+    unanswered.ConnectTimeout = 1000;
+    const auto begin = std::chrono::steady_clock::now();
+    const std::string connectTimeout = ErrorOf([&] {
+        unanswered.GetText("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/x");
+    });
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(3000));
+    EXPECT_NE(connectTimeout.find("Timeout was reached"), std::string::npos) << connectTimeout;
+    for (int fd : fillers) {
+        ::close(fd);
+    }
+    ::close(listener);
 
     Fixed slow;
     slow.response = Response{200, "", {}, "tarde", std::chrono::milliseconds(4000)};

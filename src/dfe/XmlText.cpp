@@ -81,7 +81,6 @@ std::string EncodeFieldText(std::string_view text, bool removeBlanks, bool remov
     if (removeAccents) {
         size_t pos = 0;
         while (pos < text.size()) {
-            const size_t start = pos;
             const long cp = NextCodePoint(text, pos);
             if (cp >= 32 && cp <= 126) {
                 s += static_cast<char>(cp);
@@ -91,7 +90,6 @@ std::string EncodeFieldText(std::string_view text, bool removeBlanks, bool remov
                 return static_cast<long>(p.first) == cp;
             });
             s += it != std::end(kPlain) ? it->second : ' ';
-            (void)start;
         }
     } else {
         s = std::string(text);

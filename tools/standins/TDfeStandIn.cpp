@@ -224,13 +224,12 @@ Response TDfeStandIn::Handle(const Request& req) {
                     return r;
                 case Script::Kind::SoapFault:
                     r.status = 500;
-                    r.body = Envelope("").replace(Envelope("").find("<soap:Body>") + 11,
-                                                  std::string::npos,
-                                                  "<soap:Fault><soap:Code><soap:Value>soap:Receiver"
-                                                  "</soap:Value></soap:Code><soap:Reason><soap:Text"
-                                                  " xml:lang=\"pt\">Erro interno</soap:Text>"
-                                                  "</soap:Reason></soap:Fault></soap:Body>"
-                                                  "</soap:Envelope>");
+                    r.body =
+                        "<?xml version=\"1.0\" encoding=\"utf-8\"?><soap:Envelope "
+                        "xmlns:soap=\"http://www.w3.org/2003/05/soap-envelope\"><soap:Body>"
+                        "<soap:Fault><soap:Code><soap:Value>soap:Receiver</soap:Value></soap:Code>"
+                        "<soap:Reason><soap:Text xml:lang=\"pt\">Erro interno</soap:Text>"
+                        "</soap:Reason></soap:Fault></soap:Body></soap:Envelope>";
                     return r;
                 case Script::Kind::HtmlPage:
                     return Response{503,

@@ -17,13 +17,6 @@ namespace quelvo {
 
 namespace {
 
-std::string Upper(std::string s) {
-    for (auto& c : s) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return s;
-}
-
 // "Erro: Requisição não enviada." with the error code and its text, the text without trailing
 // blanks, control characters and dots.
 std::string NotSent(long code, std::string text) {
@@ -241,7 +234,7 @@ std::string TSoapHttpTransport::Execute() {
     if (answer.empty()) {
         throw std::runtime_error(NotSent(0, curl_easy_strerror(CURLE_OK)));
     }
-    const std::string upper = Upper(answer);
+    const std::string upper = UpperAscii(answer);
     if (upper.find("<TITLE") != std::string::npos) {
         // An HTML error page instead of a SOAP answer: its title says what went wrong.
         const size_t open = upper.find("<TITLE>");

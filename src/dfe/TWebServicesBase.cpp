@@ -65,30 +65,26 @@ void TWebServicesBase::BuildEnvelope() {
                "</nfeDadosMsg></soap12:Body></soap12:Envelope>";
 }
 
-void TWebServicesBase::SaveRequest() {
-    if (RequestFileSuffix.empty()) {
+void TWebServicesBase::SaveDocuments(const std::string& suffix, const std::string& document,
+                                     const std::string& soap) const {
+    if (suffix.empty()) {
         return;
     }
-    const std::string prefix = Config.Geral.PathSalvar() + FilePrefix() + "-" + RequestFileSuffix;
+    const std::string prefix = Config.Geral.PathSalvar() + FilePrefix() + "-" + suffix;
     if (Config.Geral.Salvar) {
-        WriteFileAtomic(prefix + ".xml", RequestBody, 0644);
+        WriteFileAtomic(prefix + ".xml", document, 0644);
     }
     if (Config.WebServices.Salvar) {
-        WriteFileAtomic(prefix + "-soap.xml", Envelope, 0644);
+        WriteFileAtomic(prefix + "-soap.xml", soap, 0644);
     }
 }
 
+void TWebServicesBase::SaveRequest() {
+    SaveDocuments(RequestFileSuffix, RequestBody, Envelope);
+}
+
 void TWebServicesBase::SaveResponse() {
-    if (ResponseFileSuffix.empty()) {
-        return;
-    }
-    const std::string prefix = Config.Geral.PathSalvar() + FilePrefix() + "-" + ResponseFileSuffix;
-    if (Config.Geral.Salvar) {
-        WriteFileAtomic(prefix + ".xml", ResultXml, 0644);
-    }
-    if (Config.WebServices.Salvar) {
-        WriteFileAtomic(prefix + "-soap.xml", RawResponse, 0644);
-    }
+    SaveDocuments(ResponseFileSuffix, ResultXml, RawResponse);
 }
 
 void TWebServicesBase::ConfigureTransport(TSoapHttpTransport& t) {

@@ -59,6 +59,9 @@ protected:
     std::string HeaderVersionElement() const;
     std::string HeaderUfElement() const;
     std::string FilePrefix() const;
+    // Writes a document and its envelope under the saving folder, as the settings ask.
+    void SaveDocuments(const std::string& suffix, const std::string& document,
+                       const std::string& soap) const;
     void ConfigureTransport(TSoapHttpTransport& transport);
     void Log(const std::string& text, bool mayShow);
     [[noreturn]] void RaiseServiceError(const std::string& text);

@@ -15,6 +15,7 @@
 #include "certificates/CertificateAccess.h"
 #include "certificates/TCertificateStore.h"
 #include "common/TextCase.h"
+#include "common/TextTrim.h"
 #include "common/Utils.h"
 #include "common/Win1252.h"
 
@@ -25,13 +26,6 @@ namespace {
 std::string Lower(std::string s) {
     for (auto& c : s) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return s;
-}
-
-std::string Upper(std::string s) {
-    for (auto& c : s) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
     return s;
 }
@@ -546,8 +540,8 @@ void TTravonHttp::Post(const std::string& url, std::ostream& out) {
 std::string TTravonHttp::GetText(const std::string& url) {
     std::ostringstream out;
     Get(url, out);
-    return StreamToText(out.str(),
-                        Upper(ResponseHeader("Content-Type")).find("UTF-8") != std::string::npos);
+    return StreamToText(
+        out.str(), UpperAscii(ResponseHeader("Content-Type")).find("UTF-8") != std::string::npos);
 }
 
 std::string TTravonHttp::PostText(const std::string& url) {

@@ -7,11 +7,14 @@
 
 #include "certificates/CertificateAccess.h"
 #include "certificates/TCertificateStore.h"
+#include "support/ErrorOf.h"
 #include "support/SharedPki.h"
 #include "support/TempDir.h"
 
 namespace quelvo {
 namespace {
+
+const auto Expect = test::ErrorOf<std::exception>;
 
 using test::SharedPki;
 using test::TempDir;
@@ -20,15 +23,6 @@ unsigned Mode(const std::string& path) {
     struct stat st {};
     ::stat(path.c_str(), &st);
     return st.st_mode & 0777;
-}
-
-std::string Expect(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no error)";
 }
 
 TEST(CertificateStore, ImportsCurrentAndLegacyFiles) {

@@ -5,23 +5,17 @@
 #include <filesystem>
 
 #include "dfe/ENFeClientError.h"
+#include "support/ErrorOf.h"
 #include "support/SharedPki.h"
 #include "support/TempDir.h"
 
 namespace quelvo {
 namespace {
 
+const auto ErrorOf = test::ErrorOf<std::exception>;
+
 using test::SharedPki;
 using test::TempDir;
-
-std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
 
 TEST(CertificadosConf, NumeroSerieIsNormalised) {
     EXPECT_EQ(NormalizeSerial(" 4c c7 5e\t16 "), "4CC75E16");

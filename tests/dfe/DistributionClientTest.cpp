@@ -4,10 +4,13 @@
 #include "dfe/TNFeClient.h"
 #include "dfe/TSoapHttpTransport.h"
 #include "support/DfeWorld.h"
+#include "support/ErrorOf.h"
 #include "support/TinyProxy.h"
 
 namespace quelvo {
 namespace {
+
+const auto ErrorOf = test::ErrorOf<ENFeClientError>;
 
 using standin::ResumoNFe;
 using standin::TDfeStandIn;
@@ -15,15 +18,6 @@ using Script = TDfeStandIn::Script;
 
 constexpr const char* kPrefix =
     "WebService Distribuição de DFe:\r\n- Inativo ou Inoperante tente novamente.\r\n- ";
-
-std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const ENFeClientError& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
 
 ResumoNFe Resumo(const std::string& chave) {
     ResumoNFe r;

@@ -11,24 +11,18 @@
 
 #include "TSiteStandIn.h"
 #include "TStandInServer.h"
+#include "support/ErrorOf.h"
 #include "support/TempDir.h"
 #include "support/TinyProxy.h"
 
 namespace quelvo {
 namespace {
 
+const auto ErrorOf = test::ErrorOf<ETravonHttpError>;
+
 using standin::Request;
 using standin::Response;
 using standin::TStandInServer;
-
-std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const ETravonHttpError& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
 
 // A server that answers every request with the same response.
 struct Fixed {

@@ -9,13 +9,14 @@
 #include <csignal>
 
 #include "certificates/CertificateAccess.h"
-#include "certificates/TCadastroEmpresa.h"
 #include "certificates/TCertificateStore.h"
 #include "cli/THeadlessMonitor.h"
 #include "common/ProfileFile.h"
+#include "common/TFolderLock.h"
 #include "common/TServidores.h"
 #include "common/Utils.h"
 #include "common/Version.h"
+#include "monitor/TCadastroEmpresa.h"
 #include "monitor/TConsultasParam.h"
 #include "site/TProxySettings.h"
 #include "site/TUsuarioLogin.h"
@@ -120,6 +121,15 @@ int TMonitorCli::Run(const std::vector<std::string>& args) {
         return kExitOk;
     }
     try {
+        // One program at a time on a folder's files, for the whole run.
+        EnsureDir(ApplicationDir());
+        const auto lock = TFolderLock::TryAcquire(ApplicationDir(), "quelvo-monitor");
+        if (!lock) {
+            err_ << "A pasta " << ApplicationDir() << " está em uso ("
+                 << TFolderLock::Describe(TFolderLock::CurrentHolder(ApplicationDir()))
+                 << "): nada foi feito.\n";
+            return kExitFailure;
+        }
         if (cmd->name == "--importar-certificado") {
             return ImportCertificate(cmd->values[0], cmd->options.at("--senha"));
         }

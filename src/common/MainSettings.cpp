@@ -1,16 +1,33 @@
 #include "common/MainSettings.h"
 
+#include <charconv>
+#include <string>
+
+#include "common/Utils.h"
+
 namespace quelvo {
 
 namespace {
 constexpr const char* kSection = "Config";
-constexpr bool kIntervalDefault(size_t i) {
-    return TMainSettings::kMinutes[i] == 30;
-}
+// "30 Minutos" is the entry checked when the file says nothing.
+constexpr size_t kIntervalDefault = 5;
 }  // namespace
 
+int MinutosDaLegenda(std::string_view caption) {
+    const std::string digits = OnlyDigits(caption);
+    int minutes = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), minutes);
+    if (digits.empty() || ec != std::errc{} || end != digits.data() + digits.size()) {
+        return 5;
+    }
+    return minutes;
+}
+
 int TMainSettings::IntervalMinutes() const {
-    return IntervaloMarcado < 0 ? 5 : kMinutes[static_cast<size_t>(IntervaloMarcado)];
+    if (IntervaloMarcado < 0 || IntervaloMarcado >= static_cast<int>(kIntervalCaptions.size())) {
+        return 5;
+    }
+    return MinutosDaLegenda(kIntervalCaptions[static_cast<size_t>(IntervaloMarcado)]);
 }
 
 TMainSettings TMainSettings::Read(const TProfileFile& file) {
@@ -19,7 +36,7 @@ TMainSettings TMainSettings::Read(const TProfileFile& file) {
     s.CheckMostrarNotificacao = file.ReadBool(kSection, "CheckMostrarNotificacao", false);
     s.IntervaloMarcado = 0;
     for (size_t i = 0; i < kIntervalKeys.size(); ++i) {
-        const bool checked = file.ReadBool(kSection, kIntervalKeys[i], kIntervalDefault(i));
+        const bool checked = file.ReadBool(kSection, kIntervalKeys[i], i == kIntervalDefault);
         if (checked) {
             s.IntervaloMarcado = static_cast<int>(i);
         } else if (s.IntervaloMarcado == static_cast<int>(i)) {

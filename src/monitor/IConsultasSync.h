@@ -25,6 +25,11 @@ public:
     virtual void FimRodada() = 0;
     // A newly accepted invoice: issuer and recipient CNPJ digits.
     virtual void MostraNota(const std::string& de, const std::string& para) = 0;
+
+    // The program is ending: a call waiting for the program's thread returns, and every later
+    // call returns at once without showing or saving anything; the worker stops at its next
+    // call. Called on the program's thread.
+    virtual void Encerrar() = 0;
 };
 
 }  // namespace quelvo

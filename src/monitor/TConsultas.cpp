@@ -123,35 +123,37 @@ void TConsultas::LimparPastaTemp(const std::string& folder) {
 void TConsultas::Execute() {
     try {
         sync_.InicioRodada(*this);
-        try {
-            TNFeClient client;
-            Configurar(client);
-            if (Ativo) {
-                ObterIDUsuario();
-                if (param_.IDUsuario.Get().empty()) {
-                    Log("Não foi possível obter o ID do usuário.");
-                } else {
-                    const int n = param_.Empresas.Quantidade();
-                    for (int i = 0; i < n; ++i) {
-                        if (!Ativo) {
-                            break;
-                        }
-                        const EmpresaPtr empresa = param_.Empresas.ItemOrNull(i);
-                        if (!empresa) {
-                            break;  // the registry shrank under the cycle
-                        }
-                        if (empresa->Situacao() == "Esperando...") {
-                            Turno(empresa, client);
-                        }
+        TNFeClient client;
+        Configurar(client);
+        if (Ativo) {
+            ObterIDUsuario();
+            if (param_.IDUsuario.Get().empty()) {
+                Log("Não foi possível obter o ID do usuário.");
+            } else {
+                const int n = param_.Empresas.Quantidade();
+                for (int i = 0; i < n; ++i) {
+                    if (!Ativo) {
+                        break;
+                    }
+                    const EmpresaPtr empresa = param_.Empresas.ItemOrNull(i);
+                    if (!empresa) {
+                        break;  // the registry shrank under the cycle
+                    }
+                    if (empresa->Situacao() == "Esperando...") {
+                        Turno(empresa, client);
                     }
                 }
             }
-        } catch (...) {
-            // An error outside a company's turn ends the cycle quietly.
         }
+    } catch (...) {
+        // An error outside a company's turn, the first call's included, ends the cycle quietly.
+    }
+    try {
         sync_.FimRodada();
     } catch (...) {
-        // A failure of the last call (the seen-list files) has nowhere to go.
+        // The seen-list files could not be written: nowhere to report it. FimRodada cleared
+        // Executando before it saved; a call that could not even reach the program did not.
+        param_.Executando = false;
     }
 }
 

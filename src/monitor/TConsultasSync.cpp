@@ -9,7 +9,20 @@ void TConsultasSync::Synchronize(const std::function<void()>& call) {
     call();
 }
 
+void TConsultasSync::Encerrar() {
+    encerrando_ = true;
+    param_.Ativo = false;
+}
+
+// Once the program is ending, each call does only what the worker itself needs, on the worker's
+// thread: its Ativo goes off (the cycle stops at its next step) and Executando is cleared at the
+// end. Nothing is shown, nothing is saved: the close handler saves.
+
 void TConsultasSync::InicioRodada(TConsultas& worker) {
+    if (Encerrando()) {
+        worker.Ativo = false;
+        return;
+    }
     Synchronize([&] {
         param_.Executando = true;
         worker.Ativo = param_.Ativo;
@@ -17,6 +30,10 @@ void TConsultasSync::InicioRodada(TConsultas& worker) {
 }
 
 void TConsultasSync::AtualizaProgresso(TConsultas& worker) {
+    if (Encerrando()) {
+        worker.Ativo = false;
+        return;
+    }
     Synchronize([&] {
         param_.Progresso = worker.Progresso;
         worker.Ativo = param_.Ativo;
@@ -24,6 +41,9 @@ void TConsultasSync::AtualizaProgresso(TConsultas& worker) {
 }
 
 void TConsultasSync::AtualizaLista() {
+    if (Encerrando()) {
+        return;
+    }
     Synchronize([&] {
         if (param_.AtualizarLista) {
             param_.AtualizarLista();
@@ -32,17 +52,29 @@ void TConsultasSync::AtualizaLista() {
 }
 
 void TConsultasSync::EscreveLog(const std::string& line) {
+    if (Encerrando()) {
+        return;
+    }
     Synchronize([&] { OnLog(Memo.Append(line)); });
 }
 
 void TConsultasSync::FimRodada() {
-    Synchronize([&] {
+    if (!Encerrando()) {
+        Synchronize([&] {
+            param_.Executando = false;
+            param_.SalvarListas(appDir_);
+        });
+    }
+    // A call the ending program did not run still ends the cycle.
+    if (Encerrando()) {
         param_.Executando = false;
-        param_.SalvarListas(appDir_);
-    });
+    }
 }
 
 void TConsultasSync::MostraNota(const std::string& de, const std::string& para) {
+    if (Encerrando()) {
+        return;
+    }
     Synchronize([&] { OnNota(de, para); });
 }
 

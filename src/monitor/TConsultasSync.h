@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -25,6 +26,8 @@ public:
     void EscreveLog(const std::string& line) override;
     void FimRodada() override;
     void MostraNota(const std::string& de, const std::string& para) override;
+    void Encerrar() override;
+    bool Encerrando() const { return encerrando_; }
 
     // The log memo the calls append to (at most 501 lines).
     TLogMemo Memo;
@@ -46,6 +49,7 @@ protected:
 private:
     std::string appDir_;
     std::mutex mutex_;
+    std::atomic<bool> encerrando_{false};
 };
 
 }  // namespace quelvo

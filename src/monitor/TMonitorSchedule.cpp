@@ -11,6 +11,9 @@ TMonitorSchedule::TMonitorSchedule(TConsultasParam& param, IConsultasSync& sync,
     : param_(param), sync_(sync), ambiente_(std::move(ambiente)), clock_(std::move(clock)) {}
 
 TMonitorSchedule::~TMonitorSchedule() {
+    if (HasRunningWorkers()) {
+        sync_.Encerrar();
+    }
     WaitForWorkers();
 }
 
@@ -48,9 +51,15 @@ bool TMonitorSchedule::Tick() {
     }
     // A created worker counts as running at once, so no second one starts before its first call.
     param_.Executando = true;
-    auto worker = std::make_unique<TConsultas>(param_, sync_, ambiente_);
-    worker->Start();
-    workers_.push_back(std::move(worker));
+    try {
+        auto worker = std::make_unique<TConsultas>(param_, sync_, ambiente_);
+        workers_.reserve(workers_.size() + 1);
+        worker->Start();
+        workers_.push_back(std::move(worker));
+    } catch (...) {
+        param_.Executando = false;  // no thread, no cycle
+        throw;
+    }
     return true;
 }
 
@@ -113,6 +122,15 @@ void TMonitorSchedule::ReapWorkers() {
             ++it;
         }
     }
+}
+
+bool TMonitorSchedule::HasRunningWorkers() const {
+    for (const auto& w : workers_) {
+        if (!w->Finished()) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void TMonitorSchedule::WaitForWorkers() {

@@ -34,6 +34,7 @@ public:
 
     // The interval from the main window's settings (5 minutes when no entry is checked).
     void SetInterval(const TMainSettings& settings) { minutos_ = settings.IntervalMinutes(); }
+    void SetMinutos(int minutos) { minutos_ = minutos; }
     int Minutos() const { return minutos_; }
     std::string IntervalLabel() const;
 
@@ -59,6 +60,8 @@ public:
 
     // Joins every worker (the headless program waits for its cycle).
     void WaitForWorkers();
+    // Whether a worker has not yet run its last synchronised call.
+    bool HasRunningWorkers() const;
     // Joins the finished workers.
     void ReapWorkers();
 

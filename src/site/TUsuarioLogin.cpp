@@ -11,6 +11,15 @@ std::string TUsuarioLogin::LoginUrl(const std::string& usuario, const std::strin
            "&" + "senha=" + senha;
 }
 
+std::string TUsuarioLogin::VerNotasUrl(const std::string& usuario, const std::string& senha) const {
+    return "http://" + servidores_.Site +
+           "/usuario/comandos.aspx?t=loginmonitor&usuario=" + usuario + "&" + "senha=" + senha;
+}
+
+std::string TUsuarioLogin::CadastroUrl() const {
+    return "http://" + servidores_.Site + "/usuario/cadastro.aspx";
+}
+
 std::string TUsuarioLogin::FailureText(std::string message) const {
     const std::string marker = "/usuario/comandos.aspx?t=login&";
     if (const size_t at = message.find(marker); at != std::string::npos) {

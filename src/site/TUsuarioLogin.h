@@ -38,6 +38,11 @@ public:
 
     // The address of the login command (holds the credentials: never shown or logged).
     std::string LoginUrl(const std::string& usuario, const std::string& senha) const;
+    // The user's invoice page on the site, opened in the browser by "Ver as Notas" (holds the
+    // credentials as typed, unescaped).
+    std::string VerNotasUrl(const std::string& usuario, const std::string& senha) const;
+    // The site's user registration page.
+    std::string CadastroUrl() const;
     // The text shown for a failed request, from the failure's message.
     std::string FailureText(std::string message) const;
 

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "TSiteStandIn.h"
 #include "certificates/TCertificate.h"
+#include "common/TFolderLock.h"
 #include "support/SharedPki.h"
 #include "support/TempDir.h"
 
@@ -113,6 +116,33 @@ TEST(MonitorCli, LoginStoresTheCredentialsAndAsksTheSite) {
     EXPECT_EQ(r.code, 3);
     EXPECT_EQ(r.out.rfind("Erro:", 0), 0u) << r.out;
     EXPECT_EQ(r.out.find("s&nha"), std::string::npos) << r.out;
+}
+
+TEST(MonitorCli, AFolderInUseIsLeftAlone) {
+    TempDir dir;
+    dir.Write("Config.dat", "[Config]\r\nUsuario=ana\r\nSenha=s\r\n");
+    dir.Write("Empresas2.dat", "<nao mexer/>");
+    const auto held = TFolderLock::TryAcquire(dir.path().string() + "/", "quelvo");
+    ASSERT_TRUE(held);
+    const auto snapshot = [&] {
+        std::string s;
+        for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+            s += e.path().filename().string() + "=" + dir.Read(e.path().filename().string()) + ";";
+        }
+        return s;
+    };
+    const std::string before = snapshot();
+    const std::string app = "--pasta '" + dir.path().string() + "' ";
+    for (const char* args : {"--ciclo", "--continuo", "--login ana x", "--empresas",
+                             "--cadastrar 11222333000181 SP 0A s --sim", "--certificados"}) {
+        const auto r = Monitor(app + args);
+        EXPECT_EQ(r.code, 1) << args;
+        EXPECT_EQ(r.out, "A pasta " + dir.path().string() + "/ está em uso (quelvo, processo " +
+                             std::to_string(::getpid()) + "): nada foi feito.\n")
+            << args;
+    }
+    EXPECT_EQ(snapshot(), before);
+    EXPECT_EQ(Monitor("--versao").code, 0);  // touches no folder
 }
 
 }  // namespace

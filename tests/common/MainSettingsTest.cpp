@@ -70,5 +70,18 @@ TEST(MainSettings, WriteStoresAllNineKeysInOrder) {
     EXPECT_EQ(TMainSettings::Read(ini).IntervaloMarcado, -1);
 }
 
+TEST(MainSettings, MinutesComeFromTheCaption) {
+    const struct {
+        const char* caption;
+        int minutes;
+    } cases[] = {
+        {"60 Minutos", 60}, {"5 Minutos", 5}, {"1 5 Minutos", 15},
+        {"Minutos", 5},     {"", 5},          {"99999999999 Minutos", 5},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(MinutosDaLegenda(c.caption), c.minutes) << c.caption;
+    }
+}
+
 }  // namespace
 }  // namespace quelvo

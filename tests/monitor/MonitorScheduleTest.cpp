@@ -104,5 +104,39 @@ TEST(MonitorSchedule, CommandsAndOneCycleAtATime) {
     EXPECT_FALSE(std::filesystem::exists(w.dir.File("ConsultadosNums.dat")));
 }
 
+// Synchronised calls whose first call fails, as a program that cannot reach its own thread would.
+class FailingStartSync : public test::RecordingSync {
+public:
+    using RecordingSync::RecordingSync;
+    void InicioRodada(TConsultas&) override { throw std::runtime_error("sem janela"); }
+};
+
+TEST(MonitorSchedule, ACycleAlwaysEndsItsRunningFlag) {
+    MonitorWorld w;
+    w.Register(w.a, w.a.cnpj);
+    {
+        // The first call raises: nothing is queried, and the cycle still counts as ended.
+        FailingStartSync sync(w.param, w.AppDir());
+        TMonitorSchedule schedule(w.param, sync, TConsultasAmbiente::Of(w.AppDir()));
+        EXPECT_TRUE(schedule.Tick());
+        schedule.WaitForWorkers();
+        EXPECT_FALSE(w.param.Executando);
+        EXPECT_TRUE(w.service.Queries().empty());
+        EXPECT_TRUE(std::filesystem::exists(w.dir.File("Consultados.dat")));  // FimRodada ran
+        EXPECT_TRUE(schedule.Tick());  // so the next tick starts a cycle again
+    }
+
+    // An ending program: the cycle queries nothing, shows nothing, saves nothing, and ends.
+    std::filesystem::remove(w.dir.File("Consultados.dat"));
+    w.sync.Encerrar();
+    EXPECT_FALSE(w.param.Ativo);
+    w.param.Ativo = true;  // even a switch turned on again does not restart it
+    w.Cycle();
+    EXPECT_FALSE(w.param.Executando);
+    EXPECT_TRUE(w.service.Queries().empty());
+    EXPECT_TRUE(w.sync.logs.empty());
+    EXPECT_FALSE(std::filesystem::exists(w.dir.File("Consultados.dat")));
+}
+
 }  // namespace
 }  // namespace quelvo

@@ -1,4 +1,4 @@
-#include "certificates/TCadastroEmpresa.h"
+#include "monitor/TCadastroEmpresa.h"
 
 #include "certificates/CertificateAccess.h"
 #include "common/TextTrim.h"

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "monitor/TConsultasEmpresas.h"
+
+namespace quelvo {
+
+// One row of the company list: the caption (column "CNPJ"), the four sub-items and the picture
+// index (the record's Estado).
+struct TLinhaEmpresa {
+    std::string CNPJ;
+    std::string UF;
+    std::string Nome;
+    std::string Vencimento;
+    std::string Situacao;
+    int Imagem = 0;
+
+    bool operator==(const TLinhaEmpresa&) const = default;
+};
+
+// The rows as the list control holds them. A program's list implements it over its widget, so
+// rows keep their identity (selection and focus) while they are updated.
+class ILinhasEmpresas {
+public:
+    virtual ~ILinhasEmpresas() = default;
+    virtual int Quantidade() const = 0;
+    virtual std::string Legenda(int linha) const = 0;
+    // Appends an empty row and returns its index.
+    virtual int Acrescentar() = 0;
+    virtual void Preencher(int linha, const TLinhaEmpresa& conteudo) = 0;
+    virtual void Apagar(int linha) = 0;
+};
+
+// The company list refresh: every company of the registry, in registry order, updates the first
+// row whose caption is its CNPJ (exactly, letter case included) or a new row at the end; then
+// every row whose caption matches no CNPJ of the registry (ignoring letter case) goes. Rows are
+// never moved, so the others keep their place, selection and focus. Returns whether the list
+// holds at least one row afterwards.
+bool AtualizarLinhas(ILinhasEmpresas& linhas, const std::vector<EmpresaPtr>& empresas);
+
+}  // namespace quelvo

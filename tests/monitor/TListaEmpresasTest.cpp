@@ -1,0 +1,101 @@
+#include "monitor/TListaEmpresas.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace quelvo {
+namespace {
+
+// A list control's rows; each row keeps the id it was born with, so a test sees whether a row
+// was updated in place or replaced.
+class Rows : public ILinhasEmpresas {
+public:
+    struct Row {
+        int id;
+        TLinhaEmpresa content;
+    };
+    std::vector<Row> rows;
+    int nextId = 1;
+
+    int Quantidade() const override { return static_cast<int>(rows.size()); }
+    std::string Legenda(int i) const override { return rows.at(i).content.CNPJ; }
+    int Acrescentar() override {
+        rows.push_back(Row{nextId++, {}});
+        return Quantidade() - 1;
+    }
+    void Preencher(int i, const TLinhaEmpresa& c) override { rows.at(i).content = c; }
+    void Apagar(int i) override { rows.erase(rows.begin() + i); }
+
+    std::vector<std::string> Captions() const {
+        std::vector<std::string> out;
+        for (const auto& r : rows) {
+            out.push_back(r.content.CNPJ);
+        }
+        return out;
+    }
+    std::vector<int> Ids() const {
+        std::vector<int> out;
+        for (const auto& r : rows) {
+            out.push_back(r.id);
+        }
+        return out;
+    }
+};
+
+TEST(CompanyList, RowsAreFilledAddedAndRemovedInPlace) {
+    TConsultasEmpresas registry;
+    registry.Inserir("11.222.333/0001-81", "SP", "Padaria", "0A", "s", "01/01/2030");
+    registry.Inserir("45.997.418/0001-53", "RS", "Acme", "0B", "s", "02/02/2031");
+    registry.Inserir("60.746.948/0001-12", "MG", "Moinho", "0C", "s", "");
+    registry.Item(1)->SetStatus(2, "Certificado vencido");
+    Rows rows;
+    EXPECT_FALSE(AtualizarLinhas(rows, {}));  // an empty registry leaves an empty list
+
+    EXPECT_TRUE(AtualizarLinhas(rows, registry.Itens()));
+    ASSERT_EQ(rows.Ids(), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(rows.rows[1].content, (TLinhaEmpresa{"45.997.418/0001-53", "RS", "Acme", "02/02/2031",
+                                                   "Certificado vencido", 2}));
+
+    // A status change updates its row where it stands.
+    registry.Item(0)->SetStatus(1, "Buscando...");
+    AtualizarLinhas(rows, registry.Itens());
+    EXPECT_EQ(rows.Ids(), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(rows.rows[0].content.Situacao, "Buscando...");
+    EXPECT_EQ(rows.rows[0].content.Imagem, 1);
+
+    // The middle company leaves and a new one arrives: exactly that row goes, the new one is
+    // added at the end, the others keep their rows.
+    registry.Apagar(1);
+    registry.Inserir("33.000.167/0001-01", "RJ", "Nova", "0D", "s", "");
+    AtualizarLinhas(rows, registry.Itens());
+    EXPECT_EQ(rows.Ids(), (std::vector<int>{1, 3, 4}));
+    EXPECT_EQ(rows.Captions(), (std::vector<std::string>{"11.222.333/0001-81", "60.746.948/0001-12",
+                                                         "33.000.167/0001-01"}));
+}
+
+TEST(CompanyList, CaptionsMatchExactlyButPresenceIgnoresCase) {
+    // A row whose caption differs from a registered CNPJ text only in letter case is no row of
+    // that company (a new row is added), yet it is not deleted either: presence ignores case.
+    TConsultasEmpresas registry;
+    registry.Inserir("ab.cde", "SP", "Minúsculas", "0A", "s", "");
+    Rows rows;
+    rows.Acrescentar();
+    rows.rows[0].content.CNPJ = "AB.CDE";
+    rows.Acrescentar();
+    rows.rows[1].content.CNPJ = "removida";
+    AtualizarLinhas(rows, registry.Itens());
+    EXPECT_EQ(rows.Captions(), (std::vector<std::string>{"AB.CDE", "ab.cde"}));
+    EXPECT_EQ(rows.Ids(), (std::vector<int>{1, 3}));
+
+    // Two records with one CNPJ text (the registry does not refuse them) share its first row:
+    // the later record's values are the ones shown.
+    registry.Inserir("ab.cde", "RJ", "Segunda", "0B", "s", "");
+    AtualizarLinhas(rows, registry.Itens());
+    EXPECT_EQ(rows.Quantidade(), 2);
+    EXPECT_EQ(rows.rows[1].content.Nome, "Segunda");
+}
+
+}  // namespace
+}  // namespace quelvo

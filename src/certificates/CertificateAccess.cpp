@@ -13,7 +13,7 @@ std::vector<TCertificateChoice> CertificateChoices(const TCertificateStore& stor
 TTravonCertificado SelectCertificate(const TCertificateStore& store,
                                      const CertificateChooser& chooser) {
     try {
-        const auto choices = CertificateChoices(store);
+        auto choices = CertificateChoices(store);
         if (!chooser) {
             return {};
         }

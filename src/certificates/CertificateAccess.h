@@ -23,10 +23,12 @@ struct TCertificateChoice {
     TDateTime Vencimento;  // end of validity, local time
 };
 
-// Shows the choices and returns the index of the chosen one, or -1 when the user cancelled.
+// Shows the choices and returns the index of the chosen one, or -1 when the user cancelled. A
+// chooser that imports certificates meanwhile puts the store's new list in `choices`; the index
+// refers to that list.
 // The desktop program shows a dialog titled "Certificados Digitais" with the text
 // "Selecione o Certificado Digital".
-using CertificateChooser = std::function<int(const std::vector<TCertificateChoice>&)>;
+using CertificateChooser = std::function<int(std::vector<TCertificateChoice>&)>;
 
 inline constexpr const char* kChooserTitle = "Certificados Digitais";
 inline constexpr const char* kChooserText = "Selecione o Certificado Digital";

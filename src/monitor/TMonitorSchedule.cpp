@@ -37,6 +37,9 @@ void TMonitorSchedule::AtualizarVencimentos() {
         } catch (const std::exception& e) {
             empresa->SetStatus(kEstadoErro, e.what());
         }
+        if (EntreEmpresas) {
+            EntreEmpresas();
+        }
     }
 }
 

@@ -54,6 +54,10 @@ public:
     // "Limpar Temp no Computador", after the confirmation.
     bool LimparTemp(const std::function<bool(const std::string&)>& confirm);
 
+    // Runs between two companies of the expiry pass (the desktop program serves its window
+    // there: each lookup opens the certificate store).
+    std::function<void()> EntreEmpresas;
+
     // The status bar: panel 0 and panel 1.
     std::string StatusPanel0() const;
     std::string StatusPanel1() const;

@@ -1,0 +1,59 @@
+#include "shell/TQtMessageBoxes.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QThread>
+
+#include "common/Utils.h"
+
+namespace quelvo {
+
+namespace {
+
+// Texts keep CR LF line breaks; a label wants LF.
+QString ParaTela(const std::string& text) {
+    return QString::fromStdString(text).replace("\r\n", "\n").replace('\r', '\n');
+}
+
+bool Mostrar(QMessageBox::Icon icon, const std::string& text, bool pergunta) {
+    QMessageBox box(icon, QString::fromUtf8(kAppTitle), ParaTela(text), QMessageBox::NoButton,
+                    QApplication::activeWindow());
+    QPushButton* sim = nullptr;
+    if (pergunta) {
+        sim = box.addButton(QStringLiteral("Sim"), QMessageBox::YesRole);
+        box.setDefaultButton(box.addButton(QStringLiteral("Não"), QMessageBox::NoRole));
+    } else {
+        box.setDefaultButton(box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole));
+    }
+    box.exec();
+    return sim != nullptr && box.clickedButton() == sim;
+}
+
+// Runs the box on the application's thread, waiting for it when called from another thread.
+bool NaJanela(QMessageBox::Icon icon, const std::string& text, bool pergunta) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr || QThread::currentThread() == app->thread()) {
+        return Mostrar(icon, text, pergunta);
+    }
+    bool answer = false;
+    QMetaObject::invokeMethod(
+        app, [&] { answer = Mostrar(icon, text, pergunta); }, Qt::BlockingQueuedConnection);
+    return answer;
+}
+
+}  // namespace
+
+void TQtMessageBoxes::Info(const std::string& text) {
+    NaJanela(QMessageBox::Information, text, false);
+}
+
+void TQtMessageBoxes::Error(const std::string& text) {
+    NaJanela(QMessageBox::Critical, text, false);
+}
+
+bool TQtMessageBoxes::Confirm(const std::string& text) {
+    return NaJanela(QMessageBox::Question, text, true);
+}
+
+}  // namespace quelvo

@@ -1,0 +1,100 @@
+#include "shell/TQtSync.h"
+
+#include <QThread>
+
+#include <exception>
+#include <memory>
+#include <stdexcept>
+
+namespace quelvo {
+
+namespace {
+
+// One call on its way to the window's thread.
+struct Chamada {
+    bool rodando = false;
+    bool feita = false;
+    bool abandonada = false;
+    std::exception_ptr erro;
+};
+
+}  // namespace
+
+TQtSync::TQtSync(TConsultasParam& param, std::string appDir, QObject* janela, LogHook onLog,
+                 NotaHook onNota)
+    : TConsultasSync(param, std::move(appDir)),
+      janela_(janela),
+      onLog_(std::move(onLog)),
+      onNota_(std::move(onNota)) {}
+
+void TQtSync::Encerrar() {
+    {
+        std::lock_guard lock(mutex_);
+        TConsultasSync::Encerrar();
+    }
+    cv_.notify_all();
+}
+
+void TQtSync::Synchronize(const std::function<void()>& call) {
+    if (janela_.isNull()) {
+        throw std::runtime_error("A janela do programa não existe mais.");
+    }
+    if (QThread::currentThread() == janela_->thread()) {
+        call();
+        return;
+    }
+    auto chamada = std::make_shared<Chamada>();
+    const bool posted = QMetaObject::invokeMethod(
+        janela_.data(),
+        [this, chamada, &call] {
+            {
+                std::lock_guard lock(mutex_);
+                if (chamada->abandonada || Encerrando()) {
+                    chamada->feita = true;
+                    cv_.notify_all();
+                    return;
+                }
+                chamada->rodando = true;
+            }
+            try {
+                call();
+            } catch (...) {
+                chamada->erro = std::current_exception();
+            }
+            {
+                std::lock_guard lock(mutex_);
+                chamada->rodando = false;
+                chamada->feita = true;
+            }
+            cv_.notify_all();
+        },
+        Qt::QueuedConnection);
+    if (!posted) {
+        throw std::runtime_error("A janela do programa não existe mais.");
+    }
+    std::unique_lock lock(mutex_);
+    // A call already running on the window's thread is always waited for: it holds references
+    // to this frame.
+    cv_.wait(lock, [&] { return chamada->feita || (Encerrando() && !chamada->rodando); });
+    if (!chamada->feita) {
+        chamada->abandonada = true;
+        return;
+    }
+    if (chamada->erro) {
+        std::rethrow_exception(chamada->erro);
+    }
+}
+
+void TQtSync::OnLog(const std::vector<std::string>& lines) {
+    if (onLog_) {
+        onLog_(lines);
+    }
+}
+
+void TQtSync::OnNota(const std::string& de, const std::string& para) {
+    if (onNota_) {
+        onNota_(de, para);
+    }
+}
+
+}  // namespace quelvo

@@ -1,0 +1,70 @@
+// quelvo: the desktop program. A window with the company list and the log, an icon in the tray,
+// and the same engine as the headless program.
+#include <curl/curl.h>
+
+#include <QApplication>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "common/Utils.h"
+#include "shell/TAplicacao.h"
+#include "shell/TF_Principal.h"
+#include "shell/TInstanciaUnica.h"
+#include "shell/TQtMessageBoxes.h"
+#include "shell/TSinaisDeTermino.h"
+
+using namespace quelvo;
+
+int main(int argc, char** argv) {
+    // Once, before any thread starts. A peer that closes its connection is an error of that
+    // call, never the end of the program.
+    std::signal(SIGPIPE, SIG_IGN);
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QString::fromUtf8(kAppTitle));
+    // The window hides into the tray; the program ends only through its exit paths.
+    QApplication::setQuitOnLastWindowClosed(false);
+    InstallMessageBoxes(std::make_shared<TQtMessageBoxes>());
+    // From the start: a request to end that comes early is served once the window runs.
+    const auto finalizar = [] {
+        if (F_Principal != nullptr) {
+            ComErroPadrao([] { F_Principal->FinalizarAplicao1Click(); });
+        }
+    };
+    TSinaisDeTermino sinais(finalizar);
+
+    // Before anything is read: an older copy saves its files first.
+    std::unique_ptr<TInstanciaUnica> instancia;
+    try {
+        std::string motivo;
+        instancia = TInstanciaUnica::Assumir(ApplicationDir(), motivo);
+        if (!instancia) {
+            ShowError(motivo);
+            return 1;
+        }
+    } catch (const std::exception& e) {
+        ShowError(e.what());
+        return 1;
+    }
+
+    int code = 0;
+    {
+        TAplicacao aplicacao(app.arguments().mid(1));
+        instancia->AoPedirFinalizacao(finalizar);
+        aplicacao.Iniciar();
+        code = app.exec();
+        if (aplicacao.Principal().Schedule().HasRunningWorkers()) {
+            // A cycle still waits on a server: exiting never waits for it, it ends with the
+            // process. Everything the program keeps was saved before the loop ended.
+            std::fflush(nullptr);
+            std::_Exit(code);
+        }
+    }
+    instancia.reset();
+    curl_global_cleanup();
+    return code;
+}

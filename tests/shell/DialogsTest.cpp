@@ -1,0 +1,331 @@
+// The login, proxy, registration, certificate and about dialogs, and the site pages.
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <future>
+
+#include "certificates/TCertificate.h"
+#include "common/DateTime.h"
+#include "common/ProfileFile.h"
+#include "shell/ShellWorld.h"
+#include "shell/TF_CadEmpresas.h"
+#include "shell/TF_Certificados.h"
+#include "shell/TF_ConfigProxy.h"
+#include "shell/TF_Sobre.h"
+#include "shell/TF_Usuario.h"
+#include "site/TTravonHttp.h"
+
+namespace quelvo {
+namespace {
+
+using test::Esperar;
+using test::NoProximoModal;
+using test::ShellWorld;
+
+bool SemCiclo() {
+    return !F_Principal->Param().Executando;
+}
+
+TEST(Dialogs, LoginOutsideTheStartUp) {
+    ShellWorld w;
+    w.Credenciais();
+    auto& p = w.Iniciar();
+    ASSERT_TRUE(w.PrimeiroCiclo());
+    auto* usuario = w.Achar<QLineEdit>(F_Usuario, "EditUsuario");
+    auto* senha = w.Achar<QLineEdit>(F_Usuario, "EditSenha");
+    EXPECT_EQ(senha->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(F_Usuario->windowTitle().toStdString(), "Login do Usuário");
+    EXPECT_EQ(w.Achar<QLabel>(F_Usuario, "Label2")->text().toStdString(),
+              "Digite o mesmo login utilizado no site " + w.site.HostPort());
+
+    // Opened from the menu while logged in and closed: the credentials are written and checked
+    // once more; the program goes on.
+    const int logins = w.Logins();
+    NoProximoModal("F_Usuario", [](QWidget* d) { d->close(); });
+    w.Achar<QAction>(&p, "UsurionoSiteTravon1")->trigger();
+    EXPECT_EQ(w.Logins(), logins + 1);
+    EXPECT_EQ(w.terminou, 0);
+    EXPECT_TRUE(p.CheckAtivado()->isChecked());
+
+    // Logged out by hand, a wrong password through "Confirma": the site's reason, still open;
+    // then Esc: the credentials are written, the closing login is refused too, and the program
+    // ends at once, without the main window's saves.
+    p.CheckAtivado()->setChecked(false);
+    std::filesystem::remove(w.dir.File("Empresas2.dat"));
+    std::vector<std::string> vistas;
+    NoProximoModal("F_Usuario", [&](QWidget* d) {
+        senha->setText("errada");
+        w.Achar<QPushButton>(d, "ButConfirma")->click();
+        EXPECT_TRUE(d->isVisible());
+        for (const auto& c : w.Caixas()) {
+            vistas.push_back(c.text);
+        }
+        QTest::keyClick(d, Qt::Key_Escape);
+    });
+    w.Achar<QAction>(&p, "UsurionoSiteTravon1")->trigger();
+    EXPECT_EQ(vistas, std::vector<std::string>{"Usuário ou senha inválidos."});
+    EXPECT_EQ(w.terminou, 1);
+    EXPECT_EQ(TProfileFile(w.dir.File("Config.dat")).ReadString("Config", "Senha"), "errada");
+    EXPECT_EQ(TProfileFile(w.dir.File("Config.dat")).ReadString("Config", "Usuario"),
+              usuario->text().toStdString());
+    EXPECT_FALSE(std::filesystem::exists(w.dir.File("Empresas2.dat")));
+    EXPECT_FALSE(p.Param().Ativo);
+}
+
+TEST(Dialogs, ConfirmaLogsInAndCloses) {
+    ShellWorld w;
+    w.Credenciais(ShellWorld::kUsuario, "errada");
+    // The start-up: refused, the dialog opens; the right password, "Confirma".
+    NoProximoModal("F_Usuario", [&](QWidget* d) {
+        w.Achar<QLineEdit>(d, "EditSenha")->setText(QString::fromUtf8(ShellWorld::kSenha));
+        w.Achar<QPushButton>(d, "ButConfirma")->click();
+    });
+    auto& p = w.Iniciar();
+    EXPECT_TRUE(p.CheckAtivado()->isChecked());
+    EXPECT_FALSE(F_Usuario->isVisible());
+    EXPECT_EQ(p.Param().Usuario.Get(), ShellWorld::kUsuario);
+    // Refused at start, "Confirma", the closing login: three requests.
+    EXPECT_EQ(w.Logins(), 3);
+    EXPECT_EQ(TProfileFile(w.dir.File("Config.dat")).ReadString("Config", "Senha"),
+              ShellWorld::kSenha);
+    QTest::qWait(200);
+    EXPECT_EQ(w.terminou, 0);  // logged in: no exit timer
+}
+
+TEST(Dialogs, ProxySaveCancelAndEsc) {
+    ShellWorld w;
+    w.Credenciais();
+    TProfileFile(w.dir.File("Config.dat")).WriteString("Proxy", "Servidor", "antigo.local");
+    auto& p = w.Iniciar();
+    ASSERT_TRUE(w.PrimeiroCiclo());
+    // The dialog's creation loaded the stored proxy into the shared state.
+    EXPECT_EQ(p.Param().Proxy.Get().Server, "antigo.local");
+
+    auto* servidor = w.Achar<QLineEdit>(F_ConfigProxy, "EditServidor");
+    auto* porta = w.Achar<QLineEdit>(F_ConfigProxy, "EditPorta");
+    NoProximoModal("F_ConfigProxy", [&](QWidget* d) {
+        EXPECT_EQ(servidor->text().toStdString(), "antigo.local");
+        servidor->setText("proxy.local");
+        porta->setText("80 8a0");
+        w.Achar<QLineEdit>(d, "EditUsuario")->setText("u");
+        w.Achar<QLineEdit>(d, "EditSenha")->setText("p");
+        // Declined: the port keeps only its digits, nothing is written.
+        w.Achar<QPushButton>(d, "ButSalvar")->click();
+        EXPECT_EQ(porta->text().toStdString(), "8080");
+        EXPECT_TRUE(d->isVisible());
+        w.boxes->confirmAnswer = true;
+        w.Achar<QPushButton>(d, "ButSalvar")->click();
+    });
+    w.Achar<QAction>(&p, "Proxy1")->trigger();
+    const auto caixas = w.Caixas();
+    ASSERT_EQ(caixas.size(), 2u);
+    EXPECT_EQ(caixas[0].text, "Deseja realmente salvar as configurações proxy ?");
+    EXPECT_FALSE(F_ConfigProxy->isVisible());
+    EXPECT_NE(
+        w.dir.Read("Config.dat")
+            .find("[Proxy]\r\nServidor=proxy.local\r\nPorta=8080\r\nUsuario=u\r\nSenha=p\r\n"),
+        std::string::npos);
+    EXPECT_EQ(p.Param().Proxy.Get().Port, 8080);
+
+    // "Cancelar" puts the stored values back and stays open; Esc closes without saving.
+    NoProximoModal("F_ConfigProxy", [&](QWidget* d) {
+        servidor->setText("mudado");
+        w.Achar<QPushButton>(d, "ButCancelar")->click();
+        EXPECT_EQ(servidor->text().toStdString(), "proxy.local");
+        EXPECT_TRUE(d->isVisible());
+        servidor->setText("mudado de novo");
+        QTest::keyClick(d, Qt::Key_Escape);
+    });
+    w.Achar<QAction>(&p, "Proxy1")->trigger();
+    EXPECT_EQ(TProfileFile(w.dir.File("Config.dat")).ReadString("Proxy", "Servidor"),
+              "proxy.local");
+    EXPECT_EQ(p.Param().Proxy.Get().Server, "proxy.local");
+}
+
+TEST(Dialogs, RegistrationThroughTheChooser) {
+    ShellWorld w;
+    w.Credenciais();
+    auto& p = w.Iniciar();
+    ASSERT_TRUE(w.PrimeiroCiclo());
+    auto* cnpj = w.Achar<QLineEdit>(F_CadEmpresas, "EditCNPJ");
+    auto* uf = w.Achar<QComboBox>(F_CadEmpresas, "ComboUF");
+    auto* certificado = w.Achar<QLineEdit>(F_CadEmpresas, "EditCertificadoDigital");
+    auto* senha = w.Achar<QLineEdit>(F_CadEmpresas, "EditCertSenha");
+    EXPECT_EQ(uf->count(), 27);
+    EXPECT_EQ(uf->itemText(0).toStdString(), "AC");
+    EXPECT_EQ(uf->itemText(26).toStdString(), "TO");
+    EXPECT_EQ(uf->currentIndex(), -1);
+    EXPECT_EQ(certificado->text().toStdString(), "Clique aqui para escolher o certificado digital");
+
+    w.boxes->confirmAnswer = true;
+    std::vector<std::string> vistas;
+    NoProximoModal("F_CadEmpresas", [&](QWidget* d) {
+        // 13 digits: refused, the focus goes to the CNPJ.
+        QTest::keyClicks(cnpj, "1122233300018");
+        w.Achar<QPushButton>(d, "ButConfirmar")->click();
+        for (const auto& c : w.Caixas()) {
+            vistas.push_back(c.text);
+        }
+        EXPECT_TRUE(cnpj->hasFocus() || QApplication::focusWidget() == cnpj);
+        cnpj->clear();
+        QTest::keyClicks(cnpj, "11222333000181");
+        EXPECT_EQ(cnpj->text().toStdString(), "11.222.333/0001-81");
+        uf->setCurrentIndex(uf->findText("SP"));
+        // The chooser lists the store; the company's certificate is chosen.
+        NoProximoModal("F_Certificados", [&](QWidget* c) {
+            EXPECT_EQ(c->windowTitle().toStdString(), "Certificados Digitais");
+            auto* lista = w.Achar<QTreeWidget>(c, "ListaCertificados");
+            EXPECT_EQ(lista->topLevelItemCount(), 2);
+            for (int i = 0; i < lista->topLevelItemCount(); ++i) {
+                if (lista->topLevelItem(i)->text(1).toStdString() == w.a.serial) {
+                    lista->setCurrentItem(lista->topLevelItem(i));
+                }
+            }
+            w.Achar<QPushButton>(c, "ButOK")->click();
+        });
+        QTest::mouseClick(certificado, Qt::LeftButton);
+        EXPECT_EQ(certificado->text().toStdString(), w.a.serial);
+        // Enter in the password acts as "Confirmar": the test query, the question, the end.
+        QTest::keyClicks(senha, QString::fromStdString(w.a.senha));
+        QTest::keyClick(senha, Qt::Key_Return);
+    });
+    w.Achar<QPushButton>(&p, "ButInserir")->click();
+    for (const auto& c : w.Caixas()) {
+        vistas.push_back(c.text);
+    }
+    EXPECT_EQ(vistas, (std::vector<std::string>{"É necessário digitar o CNPJ.",
+                                                "Deseja realmente inserir essa empresa ?"}));
+    EXPECT_FALSE(F_CadEmpresas->isVisible());
+    // The query went to the service with the company's certificate.
+    bool consultou = false;
+    for (const auto& q : w.service.Queries()) {
+        consultou |= q.cnpj == w.a.cnpj && q.certificateSerial == w.a.serial;
+    }
+    EXPECT_TRUE(consultou);
+    // "Inserir Empresa" saved it and listed it; the fields went back to empty, the password
+    // stays for the next time.
+    EXPECT_NE(w.dir.Read("Empresas2.dat").find("11.222.333/0001-81"), std::string::npos);
+    EXPECT_EQ(w.Achar<QTreeWidget>(&p, "ListViewEmpresas")->topLevelItemCount(), 1);
+    EXPECT_EQ(certificado->text().toStdString(), "Clique aqui para escolher o certificado digital");
+    EXPECT_EQ(uf->currentIndex(), -1);
+    EXPECT_EQ(senha->text().toStdString(), w.a.senha);
+    ASSERT_TRUE(Esperar(SemCiclo));
+}
+
+TEST(Dialogs, ChooserImportsAPfx) {
+    ShellWorld w;
+    w.Credenciais();
+    w.Iniciar();
+    const auto emitido = test::SharedPki().IssueECnpj("NOVA EMPRESA", "60746948000112");
+    const std::string arquivo =
+        w.dir.Write("nova.pfx", test::SharedPki().Pkcs12(emitido, "9", false));
+    std::vector<std::string> senhas = {"errada", "9"};
+    const auto arquivoAnterior = TF_Certificados::EscolherArquivo;
+    const auto senhaAnterior = TF_Certificados::PedirSenha;
+    TF_Certificados::EscolherArquivo = [&](QWidget*) { return QString::fromStdString(arquivo); };
+    TF_Certificados::PedirSenha = [&](QWidget*, const QString&) -> std::optional<QString> {
+        const std::string s = senhas.front();
+        senhas.erase(senhas.begin());
+        return QString::fromStdString(s);
+    };
+    auto* certificado = w.Achar<QLineEdit>(F_CadEmpresas, "EditCertificadoDigital");
+    NoProximoModal("F_CadEmpresas", [&](QWidget* d) {
+        NoProximoModal("F_Certificados", [&](QWidget* c) {
+            auto* importar = w.Achar<QPushButton>(c, "ButImportar");
+            importar->click();  // the wrong password: said, nothing imported
+            EXPECT_EQ(w.Achar<QTreeWidget>(c, "ListaCertificados")->topLevelItemCount(), 2);
+            importar->click();
+            auto* lista = w.Achar<QTreeWidget>(c, "ListaCertificados");
+            EXPECT_EQ(lista->topLevelItemCount(), 3);
+            EXPECT_EQ(lista->currentItem()->text(0).toStdString(), "NOVA EMPRESA:60746948000112");
+            EXPECT_EQ(lista->currentItem()->text(2).toStdString(),
+                      FormatShortDate(
+                          TCertificate::FromPem(testpki::CertPem(emitido.cert.get())).NotAfter()));
+            w.Achar<QPushButton>(c, "ButOK")->click();
+        });
+        QTest::mouseClick(certificado, Qt::LeftButton);
+        d->close();
+    });
+    F_Principal->CadastrodeEmpresa1Click();
+    TF_Certificados::EscolherArquivo = arquivoAnterior;
+    TF_Certificados::PedirSenha = senhaAnterior;
+    EXPECT_EQ(certificado->text().toStdString(), SerialNumberOf(emitido.cert.get()));
+    const auto caixas = w.Caixas();
+    ASSERT_EQ(caixas.size(), 1u);
+    EXPECT_NE(caixas[0].text.find("A senha informada não abre"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(
+        w.dir.File("certificados/" + SerialNumberOf(emitido.cert.get()) + ".pfx")));
+}
+
+TEST(Dialogs, AboutBox) {
+    ShellWorld w;
+    w.Credenciais();
+    w.Iniciar();
+    std::error_code ec;
+    const std::string exe = std::filesystem::read_symlink("/proc/self/exe", ec).string();
+    EXPECT_EQ(w.Achar<QLabel>(F_Sobre, "Version")->text().toStdString(),
+              "Versão: " + FileVersion(exe));
+    EXPECT_EQ(w.Achar<QLabel>(F_Sobre, "Version")->text().toStdString(),
+              std::string("Versão: ") + QUELVO_VERSION);
+    EXPECT_EQ(w.Achar<QLabel>(F_Sobre, "Label1")->text().toStdString(),
+              FormatDateTime(FileCreationTime(exe)));
+    EXPECT_EQ(w.Achar<QLabel>(F_Sobre, "ProductName")->text().toStdString(),
+              "Travon Quelvo Emitidas");
+    EXPECT_EQ(w.Achar<QPlainTextEdit>(F_Sobre, "Memo1")->toPlainText().toStdString(),
+              "Esse aplicativo tem a função de receber todas as \nchaves das notas emitidas dos "
+              "CNPJs cadastrados e \nem seguida enviá-las para o site " +
+                  w.site.HostPort() + " e \nassim poder ser baixadas.");
+    NoProximoModal("F_Sobre", [&](QWidget* d) { w.Achar<QPushButton>(d, "OKButton")->click(); });
+    F_Principal->Sobre1Click();
+    EXPECT_FALSE(F_Sobre->isVisible());
+}
+
+TEST(Dialogs, SitePagesInTheBrowser) {
+    ShellWorld w;
+    w.Credenciais();
+    auto& p = w.Iniciar();
+    w.Achar<QAction>(&p, "CadastrodeUsurio1")->trigger();
+    ASSERT_EQ(w.enderecos.size(), 1u);
+    EXPECT_EQ(w.enderecos[0], "http://" + w.site.HostPort() + "/usuario/cadastro.aspx");
+
+    // "Ver as Notas": the browser gets a local one-time address, which sends it on to the
+    // user's page with the credentials exactly as typed.
+    w.Achar<QPushButton>(&p, "ButVerNotas")->click();
+    ASSERT_EQ(w.enderecos.size(), 2u);
+    const std::string local = w.enderecos[1];
+    EXPECT_EQ(local.rfind("http://127.0.0.1:", 0), 0u);
+    EXPECT_EQ(local.find(ShellWorld::kSenha), std::string::npos);
+    const auto pedir = [&](const std::string& url) {
+        auto resposta = std::async(std::launch::async, [url] {
+            TTravonHttp http;
+            try {
+                http.GetText(url);
+            } catch (const std::exception&) {
+            }
+            return std::make_pair(http.StatusCode, http.ResponseHeader("Location"));
+        });
+        Esperar([&] {
+            return resposta.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+        });
+        return resposta.get();
+    };
+    const auto [status, location] = pedir(local);
+    EXPECT_EQ(status, 302);
+    EXPECT_EQ(location, "http://" + w.site.HostPort() +
+                            "/usuario/comandos.aspx?t=loginmonitor&usuario=ana@empresa.com&"
+                            "senha=s&gredo");
+    EXPECT_EQ(pedir(local).first, 404);  // once only
+}
+
+}  // namespace
+}  // namespace quelvo

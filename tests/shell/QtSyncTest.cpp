@@ -1,0 +1,85 @@
+// The worker's calls on the window's thread, and their end when the program ends.
+#include <QApplication>
+#include <QObject>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+
+#include "monitor/TConsultas.h"
+#include "shell/ShellWorld.h"
+#include "shell/TQtSync.h"
+
+namespace quelvo {
+namespace {
+
+using test::Esperar;
+
+TEST(QtSync, CallsRunOnTheWindowThreadAndEndWithTheProgram) {
+    TConsultasParam param;
+    QObject janela;
+    std::vector<std::string> linhas;
+    std::thread::id onde;
+    TQtSync sync(
+        param, "/nao-existe/", &janela,
+        [&](const std::vector<std::string>& l) {
+            onde = std::this_thread::get_id();
+            linhas.insert(linhas.end(), l.begin(), l.end());
+        },
+        nullptr);
+
+    // A log line reaches the window's thread while the worker waits for it.
+    std::atomic<bool> feito{false};
+    std::thread worker([&] {
+        sync.EscreveLog("uma\r\nduas");
+        feito = true;
+    });
+    ASSERT_TRUE(Esperar([&] { return feito.load(); }));
+    worker.join();
+    EXPECT_EQ(linhas, (std::vector<std::string>{"uma", "duas"}));
+    EXPECT_EQ(onde, std::this_thread::get_id());
+
+    // An error raised on the window's thread comes back to the worker.
+    param.AtualizarLista = [] { throw std::runtime_error("lista"); };
+    std::string erro;
+    feito = false;
+    worker = std::thread([&] {
+        try {
+            sync.AtualizaLista();
+        } catch (const std::exception& e) {
+            erro = e.what();
+        }
+        feito = true;
+    });
+    ASSERT_TRUE(Esperar([&] { return feito.load(); }));
+    worker.join();
+    EXPECT_EQ(erro, "lista");
+
+    // A worker waiting for a window that serves nothing (the program is ending) is let go, and
+    // its call never runs.
+    bool rodou = false;
+    param.AtualizarLista = [&] { rodou = true; };
+    param.Executando = true;
+    feito = false;
+    worker = std::thread([&] {
+        sync.AtualizaLista();
+        sync.FimRodada();
+        feito = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(feito);  // still waiting: the window's thread is busy here
+    const auto inicio = std::chrono::steady_clock::now();
+    sync.Encerrar();
+    worker.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - inicio, std::chrono::milliseconds(500));
+    EXPECT_TRUE(feito);
+    EXPECT_FALSE(param.Executando);  // FimRodada still ended the cycle
+    QApplication::processEvents();   // the queued call comes too late and does nothing
+    EXPECT_FALSE(rodou);
+    EXPECT_FALSE(param.Ativo);
+}
+
+}  // namespace
+}  // namespace quelvo

@@ -9,7 +9,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libcurl4-openssl-dev libssl-dev openssl zlib1g-dev libpugixml-dev
   libcpp-httplib-dev curl tinyproxy
-  xvfb clang-format
+  xvfb clang-format fonts-liberation
 )
 
 missing=()

@@ -1,5 +1,7 @@
 #include "shell/TAplicacao.h"
 
+#include <QApplication>
+#include <QFont>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -31,6 +33,10 @@ std::unique_ptr<T> Criar(T*& global, Args&&... args) {
 
 TAplicacao::TAplicacao(const QStringList& argumentos) {
     RegistrarRecursos();
+    // The windows were drawn for Tahoma; where it is missing, the metric twin of Arial comes
+    // closer to it than the desktop's wide default.
+    QFont::insertSubstitutions(QStringLiteral("Tahoma"), {QStringLiteral("Liberation Sans")});
+    QApplication::setFont(QFont(QStringLiteral("Tahoma"), 8));
     principal_ = Criar(F_Principal, argumentos);
     cadEmpresas_ = Criar(F_CadEmpresas);
     configProxy_ = Criar(F_ConfigProxy);

@@ -67,15 +67,17 @@ public:
     }
     void Preencher(int linha, const TLinhaEmpresa& c) override {
         QTreeWidgetItem* item = lista_->topLevelItem(linha);
+        // A status of several lines (an error message) shows on its one line.
         const QString textos[] = {QString::fromStdString(c.CNPJ), QString::fromStdString(c.UF),
                                   QString::fromStdString(c.Nome),
                                   QString::fromStdString(c.Vencimento),
-                                  QString::fromStdString(c.Situacao)};
+                                  QString::fromStdString(c.Situacao).simplified()};
         for (int col = 0; col < 5; ++col) {
             if (item->text(col) != textos[col]) {
                 item->setText(col, textos[col]);
             }
         }
+        item->setTextAlignment(1, Qt::AlignCenter);
         const bool temImagem = c.Imagem >= 0 && c.Imagem < static_cast<int>(imagens_.size());
         item->setIcon(0, temImagem ? imagens_[static_cast<size_t>(c.Imagem)] : QIcon());
     }

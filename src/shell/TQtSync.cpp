@@ -2,6 +2,8 @@
 
 #include <QThread>
 
+#include <atomic>
+#include <chrono>
 #include <exception>
 #include <memory>
 #include <stdexcept>
@@ -13,10 +15,14 @@ namespace {
 // One call on its way to the window's thread.
 struct Chamada {
     bool rodando = false;
-    bool feita = false;
+    std::atomic<bool> feita{false};
     bool abandonada = false;
     std::exception_ptr erro;
 };
+
+// A call that the window's thread serves at once comes back within microseconds: the worker
+// looks for it this long before it sleeps (going to sleep and waking costs more than the call).
+constexpr auto kEsperaAtiva = std::chrono::microseconds(50);
 
 }  // namespace
 
@@ -71,6 +77,10 @@ void TQtSync::Synchronize(const std::function<void()>& call) {
         Qt::QueuedConnection);
     if (!posted) {
         throw std::runtime_error("A janela do programa não existe mais.");
+    }
+    const auto ate = std::chrono::steady_clock::now() + kEsperaAtiva;
+    while (!chamada->feita.load(std::memory_order_acquire) &&
+           std::chrono::steady_clock::now() < ate) {
     }
     std::unique_lock lock(mutex_);
     // A call already running on the window's thread is always waited for: it holds references

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "TDemoWorld.h"
+#include "common/ProfileFile.h"
 
 namespace {
 
@@ -106,6 +107,9 @@ int main(int argc, char** argv) {
     }
 
     if (!quelvo.empty()) {
+        // So the new invoices of the first cycle show their pop-up.
+        TProfileFile(app.string() + "/Config.dat")
+            .WriteBool("Config", "CheckMostrarNotificacao", true);
         Heading("Quelvo na janela (feche com Configurações > Finalizar Aplicação)");
         failures += RunWindow(quelvo, app) != 0;
     } else {

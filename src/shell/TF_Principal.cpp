@@ -62,7 +62,7 @@ public:
         return lista_->topLevelItem(linha)->text(0).toStdString();
     }
     int Acrescentar() override {
-        lista_->addTopLevelItem(new QTreeWidgetItem(lista_));
+        new QTreeWidgetItem(lista_);  // the list owns its rows
         return Quantidade() - 1;
     }
     void Preencher(int linha, const TLinhaEmpresa& c) override {
@@ -81,7 +81,9 @@ public:
         const bool temImagem = c.Imagem >= 0 && c.Imagem < static_cast<int>(imagens_.size());
         item->setIcon(0, temImagem ? imagens_[static_cast<size_t>(c.Imagem)] : QIcon());
     }
-    void Apagar(int linha) override { delete lista_->takeTopLevelItem(linha); }
+    void Apagar(int linha) override {
+        std::unique_ptr<QTreeWidgetItem> fora(lista_->takeTopLevelItem(linha));
+    }
 
 private:
     QTreeWidget* lista_;
@@ -355,6 +357,9 @@ void TF_Principal::FormShow() {
             F_Usuario->exec();
         }
     });
+    if (Finalizando) {
+        return;  // the program was ended while the login dialog was open
+    }
     if (!ui_->CheckAtivado->isChecked()) {
         TimerFechar->start();
     }

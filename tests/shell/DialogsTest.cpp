@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -23,6 +24,7 @@
 #include "shell/TF_ConfigProxy.h"
 #include "shell/TF_Sobre.h"
 #include "shell/TF_Usuario.h"
+#include "shell/TQtMessageBoxes.h"
 #include "site/TTravonHttp.h"
 
 namespace quelvo {
@@ -30,11 +32,8 @@ namespace {
 
 using test::Esperar;
 using test::NoProximoModal;
+using test::SemCiclo;
 using test::ShellWorld;
-
-bool SemCiclo() {
-    return !F_Principal->Param().Executando;
-}
 
 TEST(Dialogs, LoginOutsideTheStartUp) {
     ShellWorld w;
@@ -325,6 +324,33 @@ TEST(Dialogs, SitePagesInTheBrowser) {
                             "/usuario/comandos.aspx?t=loginmonitor&usuario=ana@empresa.com&"
                             "senha=s&gredo");
     EXPECT_EQ(pedir(local).first, 404);  // once only
+}
+
+TEST(Dialogs, StandardMessageBoxes) {
+    TQtMessageBoxes caixas;
+    const auto responder = [](const char* botao, std::string* titulo, std::string* texto) {
+        NoProximoModal("", [=](QWidget* d) {
+            auto* box = qobject_cast<QMessageBox*>(d);
+            ASSERT_NE(box, nullptr);
+            *titulo = box->windowTitle().toStdString();
+            *texto = box->text().toStdString();
+            for (QAbstractButton* b : box->buttons()) {
+                if (b->text() == QString::fromUtf8(botao)) {
+                    b->click();
+                }
+            }
+        });
+    };
+    std::string titulo, texto;
+    responder("Sim", &titulo, &texto);
+    EXPECT_TRUE(caixas.Confirm("Deseja realmente?\r\nSegunda linha"));
+    EXPECT_EQ(titulo, "Quelvo do Site Travon");
+    EXPECT_EQ(texto, "Deseja realmente?\nSegunda linha");
+    responder("Não", &titulo, &texto);
+    EXPECT_FALSE(caixas.Confirm("De novo?"));
+    responder("OK", &titulo, &texto);
+    caixas.Error("Falhou.");
+    EXPECT_EQ(texto, "Falhou.");
 }
 
 }  // namespace

@@ -28,6 +28,7 @@ namespace {
 
 using test::Esperar;
 using test::NoProximoModal;
+using test::SemCiclo;
 using test::ShellWorld;
 using Script = standin::TDfeStandIn::Script;
 
@@ -57,10 +58,6 @@ std::string Painel(ShellWorld& w, int n) {
     return w.Achar<QLabel>(&w.app->Principal(), n == 0 ? "StatusBar1Painel0" : "StatusBar1Painel1")
         ->text()
         .toStdString();
-}
-
-bool SemCiclo() {
-    return !F_Principal->Param().Executando;
 }
 
 TEST(MainWindow, TimersIntervalsAndStatusBar) {

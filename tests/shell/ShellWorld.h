@@ -35,6 +35,11 @@ inline bool Esperar(const std::function<bool()>& pronto,
     return true;
 }
 
+// No cycle is running.
+inline bool SemCiclo() {
+    return !F_Principal->Param().Executando;
+}
+
 // Runs `acao` on the next modal window named `nome` once it is on the screen (a modal dialog
 // runs its own loop, so the test's code must come from a timer).
 // Gives up after ten seconds.

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <system_error>
 
@@ -111,6 +113,39 @@ std::string ReadWholeFile(const std::string& path) {
 bool FileExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return false;
+    }
+    // File systems without RENAME_NOREPLACE: a hard link also refuses an existing target.
+    if (::link(from.c_str(), to.c_str()) != 0) {
+        return false;
+    }
+    ::unlink(from.c_str());
+    return true;
+}
+
+std::string SetAsideFile(const std::string& path, const std::string& label) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    const std::string base = path + "." + label + "-" + stamp;
+    for (int n = 1;; ++n) {
+        const std::string target = n == 1 ? base : base + "-" + std::to_string(n);
+        if (RenameNoReplace(path, target)) {
+            return target;
+        }
+        if (errno != EEXIST) {
+            RaiseErrno(path);
+        }
+    }
 }
 
 }  // namespace quelvo

@@ -18,4 +18,12 @@ std::string ReadWholeFile(const std::string& path);
 // Whether a regular file (or a link to one) exists at the path.
 bool FileExists(const std::string& path);
 
+// Renames without replacing an existing target; false (errno set) when the rename did not happen.
+bool RenameNoReplace(const std::string& from, const std::string& to);
+
+// Moves a file that cannot be used aside, in its folder, under a name that says why and when:
+// "<name>.<label>-YYYYMMDD-HHMMSS" (local time; "-2", "-3", ... when that name is taken). Never
+// replaces a file. Returns the new full path; raises std::system_error when the rename fails.
+std::string SetAsideFile(const std::string& path, const std::string& label);
+
 }  // namespace quelvo

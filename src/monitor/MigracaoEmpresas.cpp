@@ -1,36 +1,13 @@
 #include "monitor/MigracaoEmpresas.h"
 
-#include <fcntl.h>
-#include <stdio.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
-#include <cerrno>
 #include <stdexcept>
 
 #include "common/SafeFile.h"
 #include "monitor/TLegacyDataset.h"
 
 namespace quelvo {
-
-namespace {
-
-// Renames without replacing an existing target; false when the rename did not happen.
-bool RenameNoReplace(const std::string& from, const std::string& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-        return true;
-    }
-    if (errno != EINVAL && errno != ENOSYS) {
-        return false;
-    }
-    // File systems without RENAME_NOREPLACE: a hard link also refuses an existing target.
-    if (::link(from.c_str(), to.c_str()) != 0) {
-        return false;
-    }
-    ::unlink(from.c_str());
-    return true;
-}
-
-}  // namespace
 
 int MigracaoEmpresas(TConsultasEmpresas& empresas, const std::string& appDir) {
     const std::string legacy = appDir + "Empresas.dat";
@@ -54,7 +31,10 @@ int MigracaoEmpresas(TConsultasEmpresas& empresas, const std::string& appDir) {
         if (inserted > 0) {
             empresas.Salvar(appDir + "Empresas2.dat");
         }
-        RenameNoReplace(legacy, appDir + "EmpresasAntigo.dat");
+        // The old file keeps the certificate passwords in plain text: for its owner only.
+        if (RenameNoReplace(legacy, appDir + "EmpresasAntigo.dat")) {
+            ::chmod((appDir + "EmpresasAntigo.dat").c_str(), 0600);
+        }
     } catch (const std::exception& e) {
         throw std::runtime_error(std::string(e.what()) +
                                  "\r\nDesinstale o aplicativo e instale novamente.");

@@ -19,6 +19,8 @@ constexpr unsigned kTypeString = 9;
 constexpr unsigned kTypeWideString = 10;
 constexpr unsigned kVarying = 0x40;
 constexpr unsigned kArray = 0x80;
+// Null-bitmap pair of a field that a changed record did not change.
+constexpr unsigned kPairUnchanged = 2;
 
 // Sequential little-endian reader that raises on a read past the end.
 class Reader {
@@ -164,14 +166,23 @@ TLegacyDataset TLegacyDataset::ParseBinary(std::string_view bytes) {
     SkipProperties(in);  // packet properties
 
     const size_t bitmapBytes = (fieldCount + 3) / 4;
+    // A changed record follows its original; a field it did not change (pair 2) carries no
+    // bytes and keeps the original's value.
+    Row original;
     while (!in.AtEnd()) {
         const unsigned status = in.UInt(1);
         const std::string_view bitmap = in.Take(bitmapBytes);
         Row row;
         for (unsigned i = 0; i < fieldCount; ++i) {
             const auto bits = (static_cast<unsigned char>(bitmap[i / 4]) >> ((i % 4) * 2)) & 3u;
+            if (bits == kPairUnchanged) {
+                if (const auto it = original.find(fields[i].name); it != original.end()) {
+                    row[fields[i].name] = it->second;
+                }
+                continue;
+            }
             if (bits != 0) {
-                continue;  // null, or unchanged against the original: no bytes follow
+                continue;  // null: no bytes follow
             }
             const FieldDesc& f = fields[i];
             if (f.type & kArray) {
@@ -186,6 +197,9 @@ TLegacyDataset TLegacyDataset::ParseBinary(std::string_view bytes) {
             } else if (base == kTypeWideString) {
                 row[f.name] = DecodeUtf16(raw);
             }
+        }
+        if (status & kOriginal) {
+            original = row;
         }
         if (Visible(status)) {
             out.rows_.push_back(std::move(row));

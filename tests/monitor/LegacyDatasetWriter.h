@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,6 +21,9 @@ public:
     struct Row {
         uint8_t status;
         std::vector<std::optional<std::string>> values;  // nothing: a null field
+        // Fields a changed record did not change (null pair 2, no bytes): their values above
+        // are not written.
+        std::vector<size_t> unchanged = {};
     };
 
     // The company table of the earlier version: five varying single-byte strings.
@@ -70,14 +74,17 @@ public:
         for (const auto& row : rows) {
             out += static_cast<char>(row.status);
             std::string bitmap((fields.size() + 3) / 4, '\0');
+            const auto unchanged = [&](size_t i) {
+                return std::find(row.unchanged.begin(), row.unchanged.end(), i) !=
+                       row.unchanged.end();
+            };
             for (size_t i = 0; i < fields.size(); ++i) {
-                if (!row.values[i]) {
-                    bitmap[i / 4] = static_cast<char>(bitmap[i / 4] | (1 << ((i % 4) * 2)));
-                }
+                const int pair = unchanged(i) ? 2 : !row.values[i] ? 1 : 0;
+                bitmap[i / 4] = static_cast<char>(bitmap[i / 4] | (pair << ((i % 4) * 2)));
             }
             out += bitmap;
             for (size_t i = 0; i < fields.size(); ++i) {
-                if (!row.values[i]) {
+                if (!row.values[i] || unchanged(i)) {
                     continue;
                 }
                 const std::string& v = *row.values[i];

@@ -22,14 +22,15 @@ std::string Dir(const TempDir& d) {
 }
 
 // A file such as the earlier version left after a user inserted three companies, changed the
-// second and deleted the third.
+// second and deleted the third. The changed record holds only the field that changed; the others
+// are marked unchanged against the original before it.
 std::string EditedFile() {
     return LegacyDatasetWriter::Binary(
         LegacyDatasetWriter::CompanyFields(),
         {
             Row{0x04, {"11.111.111/0001-11", "SP", "0AAA", "Padaria Jo\xe3o", "s1"}},
             Row{0x01, {"22.222.222/0001-22", "RJ", "0BBB", "Antigo Nome", "s2"}},
-            Row{0x08, {"22.222.222/0001-22", "RJ", "0BBB", "Nome Novo", "s2"}},
+            Row{0x08, {"", "", "", "Nome Novo", ""}, {0, 1, 2, 4}},
             Row{0x02, {"33.333.333/0001-33", "MG", "0CCC", "Apagada", "s3"}},
             Row{0x20, {"44.444.444/0001-44", "BA", "0DDD", "Sem uso", "s4"}},
             Row{0x00, {"55.555.555/0001-55", std::nullopt, "0EEE", "Sem UF", std::nullopt}},
@@ -42,10 +43,43 @@ TEST(LegacyDataset, BinaryKeepsOnlyTheRowsAUserSaw) {
               (std::vector<std::string>{"CNPJ", "UF", "Certificado", "Empresa", "Senha"}));
     ASSERT_EQ(ds.Rows().size(), 3u);
     EXPECT_EQ(TLegacyDataset::Value(ds.Rows()[0], "Empresa"), "Padaria Jo\xc3\xa3o");
-    EXPECT_EQ(TLegacyDataset::Value(ds.Rows()[1], "Empresa"), "Nome Novo");
+    // The changed row: its new name, and every field it did not change from its original.
+    EXPECT_EQ(ds.Rows()[1], (TLegacyDataset::Row{{"CNPJ", "22.222.222/0001-22"},
+                                                 {"UF", "RJ"},
+                                                 {"Certificado", "0BBB"},
+                                                 {"Empresa", "Nome Novo"},
+                                                 {"Senha", "s2"}}));
     EXPECT_EQ(TLegacyDataset::Value(ds.Rows()[2], "CNPJ"), "55.555.555/0001-55");
     EXPECT_EQ(TLegacyDataset::Value(ds.Rows()[2], "UF"), "");     // null
     EXPECT_EQ(TLegacyDataset::Value(ds.Rows()[2], "senha"), "");  // null, any case
+}
+
+TEST(LegacyDataset, UnchangedFieldsComeFromTheirOwnOriginal) {
+    // Two companies edited one after the other, one of them twice: each changed record takes
+    // what it did not change from the original right before it; a changed field set to empty
+    // stays empty, and a null field stays null.
+    const auto ds = TLegacyDataset::Parse(LegacyDatasetWriter::Binary(
+        LegacyDatasetWriter::CompanyFields(),
+        {
+            Row{0x01, {"11.111.111/0001-11", "SP", "0AAA", "Primeira", "s1"}},
+            Row{0x08, {"", "", "0ABC", "", ""}, {0, 1, 3, 4}},
+            Row{0x01, {"22.222.222/0001-22", "RJ", "0BBB", "Segunda", std::nullopt}},
+            Row{0x08, {"", "MG", "", "", ""}, {0, 2, 3, 4}},
+            Row{0x01, {"22.222.222/0001-22", "MG", "0BBB", "Segunda", std::nullopt}},
+            Row{0x08, {"", "", "", "", "nova"}, {0, 1, 2}},
+        }));
+    ASSERT_EQ(ds.Rows().size(), 3u);
+    EXPECT_EQ(ds.Rows()[0], (TLegacyDataset::Row{{"CNPJ", "11.111.111/0001-11"},
+                                                 {"UF", "SP"},
+                                                 {"Certificado", "0ABC"},
+                                                 {"Empresa", "Primeira"},
+                                                 {"Senha", "s1"}}));
+    EXPECT_EQ(TLegacyDataset::Value(ds.Rows()[1], "CNPJ"), "22.222.222/0001-22");
+    EXPECT_EQ(TLegacyDataset::Value(ds.Rows()[1], "UF"), "MG");
+    EXPECT_EQ(TLegacyDataset::Value(ds.Rows()[1], "Senha"), "");
+    EXPECT_EQ(TLegacyDataset::Value(ds.Rows()[2], "Empresa"), "");  // changed to empty
+    EXPECT_EQ(TLegacyDataset::Value(ds.Rows()[2], "Certificado"), "0BBB");
+    EXPECT_EQ(TLegacyDataset::Value(ds.Rows()[2], "Senha"), "nova");
 }
 
 TEST(LegacyDataset, BinaryWithFixedFieldsAndPrefixWidths) {
@@ -99,6 +133,7 @@ TEST(LegacyDataset, BrokenFilesRaise) {
 TEST(Migration, InsertsSavesAndRenames) {
     TempDir dir;
     dir.Write("Empresas.dat", EditedFile());
+    std::filesystem::permissions(dir.File("Empresas.dat"), std::filesystem::perms::all);
     TConsultasEmpresas r;
     r.Inserir("55.555.555/0001-55", "AM", "Já cadastrada", "", "", "");
     EXPECT_EQ(MigracaoEmpresas(r, Dir(dir)), 2);
@@ -110,11 +145,19 @@ TEST(Migration, InsertsSavesAndRenames) {
     EXPECT_EQ(first->CertificadoDigital(), "0AAA");
     EXPECT_EQ(first->CertSenha(), "s1");
     EXPECT_EQ(first->Vencimento(), "");
-    EXPECT_EQ(r.Item(2)->Nome(), "Nome Novo");
+    // The company edited in the earlier version comes whole: only its name had changed.
+    const auto edited = r.Item(2);
+    EXPECT_EQ(edited->CNPJ(), "22.222.222/0001-22");
+    EXPECT_EQ(edited->UF(), "RJ");
+    EXPECT_EQ(edited->Nome(), "Nome Novo");
+    EXPECT_EQ(edited->CertificadoDigital(), "0BBB");
+    EXPECT_EQ(edited->CertSenha(), "s2");
     EXPECT_EQ(r.Item(0)->Nome(), "Já cadastrada");  // the registered one is kept as it was
 
     EXPECT_FALSE(std::filesystem::exists(dir.File("Empresas.dat")));
-    EXPECT_TRUE(std::filesystem::exists(dir.File("EmpresasAntigo.dat")));
+    // The old file holds the passwords in plain text: owner only, whatever it was before.
+    EXPECT_EQ(std::filesystem::status(dir.File("EmpresasAntigo.dat")).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     // Saved at once: the migrated companies are on disk before the legacy file is gone.
     TConsultasEmpresas saved;
     saved.Carregar(dir.File("Empresas2.dat"));

@@ -1,5 +1,8 @@
 #include "common/ProfileFile.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <filesystem>
@@ -100,6 +103,13 @@ Place Find(const std::vector<std::string>& lines, std::string_view section, std:
     return place;
 }
 
+// A line break inside a written text would start new lines of the file, and so new keys or
+// sections (a pasted password "abc\r\n[Config]\r\nUsuario=x"): CR and LF are dropped.
+std::string SingleLine(std::string text) {
+    std::erase_if(text, [](char c) { return c == '\r' || c == '\n'; });
+    return text;
+}
+
 }  // namespace
 
 bool ParseProfileInteger(std::string_view text, long& value) {
@@ -170,13 +180,33 @@ std::string TProfileFile::ReadString(std::string_view section, std::string_view 
     return Win1252ToUtf8(value.substr(0, kMaxValue));
 }
 
+std::vector<std::string> TProfileFile::ReadLinesForWrite() const {
+    // A file that is there but cannot be read is no empty file: writing it would rebuild it
+    // from nothing and lose every other key.
+    struct stat st {};
+    if (::lstat(path_.c_str(), &st) != 0) {
+        if (errno == ENOENT) {
+            return {};
+        }
+        throw EProfileWriteError("Unable to write to " + path_);
+    }
+    try {
+        return SplitLines(ReadWholeFile(path_));
+    } catch (const std::system_error& e) {
+        if (e.code() == std::errc::no_such_file_or_directory) {
+            return {};  // a link to nothing, or removed in the meantime
+        }
+        throw EProfileWriteError("Unable to write to " + path_);
+    }
+}
+
 void TProfileFile::WriteString(std::string_view section, std::string_view key,
                                std::string_view value) {
     std::lock_guard lock(mutex_);
-    auto lines = ReadLines();
-    const std::string sectionCp = Utf8ToWin1252(section);
-    const std::string keyCp = Utf8ToWin1252(key);
-    const std::string valueCp = Utf8ToWin1252(value);
+    auto lines = ReadLinesForWrite();
+    const std::string sectionCp = SingleLine(Utf8ToWin1252(section));
+    const std::string keyCp = SingleLine(Utf8ToWin1252(key));
+    const std::string valueCp = SingleLine(Utf8ToWin1252(value));
     const Place place = Find(lines, sectionCp, keyCp);
     if (place.keyLine >= 0) {
         std::string& line = lines[static_cast<size_t>(place.keyLine)];

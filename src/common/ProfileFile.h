@@ -20,7 +20,10 @@ public:
 // - a read gives the text after the first "=", blanks around it and one pair of enclosing
 //   quotes removed, cut to 2047 characters; a missing file, section or key gives the default;
 // - a write replaces the key where it stands, or appends it to its section, adding the section at
-//   the end of the file; every write reaches the file at once.
+//   the end of the file; every write reaches the file at once;
+// - a written section, key or value never spans lines: CR and LF are dropped from it;
+// - a file that exists but cannot be read is never rebuilt from nothing: reads give the
+//   defaults, writes fail.
 // The file is Windows-1252 on disk and UTF-8 in this interface. Every write replaces the file
 // atomically. Safe to share between threads.
 class TProfileFile {
@@ -44,6 +47,8 @@ public:
 
 private:
     std::vector<std::string> ReadLines() const;
+    // The lines a write starts from; EProfileWriteError when the file is there but unreadable.
+    std::vector<std::string> ReadLinesForWrite() const;
     std::string path_;
     mutable std::mutex mutex_;
 };

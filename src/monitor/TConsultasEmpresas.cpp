@@ -100,7 +100,22 @@ void TConsultasEmpresas::Carregar(const std::string& path) {
                     ChildText(empresa, "CertSenha"), ChildText(empresa, "Vencimento"));
         }
     } catch (const std::exception& e) {
-        ShowError(kLoadError + std::string(e.what()));
+        // What could not be read is never written over: the next save would keep only what was
+        // read. The file goes aside before anything can save, and the user learns where.
+        std::string message = kLoadError + std::string(e.what());
+        try {
+            message += "\r\nO arquivo danificado foi guardado como " +
+                       SetAsideFile(path, "danificado") + ".";
+        } catch (const std::system_error& aside) {
+            {
+                std::lock_guard lock(mutex_);
+                protegido_ = path;
+            }
+            message += "\r\nNão foi possível guardar à parte o arquivo danificado " + path + " (" +
+                       aside.code().message() +
+                       "); as empresas não serão gravadas nele até que seja corrigido ou removido.";
+        }
+        ShowError(message);
     }
 }
 
@@ -131,6 +146,14 @@ std::string TConsultasEmpresas::ToXml() const {
 }
 
 void TConsultasEmpresas::Salvar(const std::string& path) const {
+    {
+        std::lock_guard lock(mutex_);
+        if (!protegido_.empty() && protegido_ == path) {
+            throw std::runtime_error("Não foi possível gravar o arquivo " + path +
+                                     ": o arquivo existente está danificado e não foi guardado "
+                                     "à parte.");
+        }
+    }
     try {
         WriteFileAtomic(path, ToXml());  // owner-only: it holds the certificate passwords
     } catch (const std::system_error& e) {

@@ -37,10 +37,13 @@ public:
     std::vector<EmpresaPtr> Itens() const;
 
     // Adds the records of an "Empresas2.dat" file. A missing file adds nothing; a file that
-    // cannot be read or parsed shows the load error and adds nothing more.
+    // cannot be read or parsed shows the load error and adds nothing more. Such a file is moved
+    // aside first ("Empresas2.dat.danificado-YYYYMMDD-HHMMSS", named in the message) so that no
+    // later save overwrites it; when even that fails, Salvar refuses that path.
     void Carregar(const std::string& path);
     // Writes every record to an "Empresas2.dat" file, replacing it whole at once.
-    // Raises std::runtime_error when the file cannot be written.
+    // Raises std::runtime_error when the file cannot be written (or is a damaged file that
+    // could not be moved aside).
     void Salvar(const std::string& path) const;
 
     // The XML document that Salvar writes.
@@ -49,6 +52,7 @@ public:
 private:
     mutable std::mutex mutex_;
     std::vector<EmpresaPtr> itens_;
+    std::string protegido_;  // a damaged file that stayed in place: never written over
 };
 
 }  // namespace quelvo

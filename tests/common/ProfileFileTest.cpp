@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <vector>
 
+#include "support/ErrorOf.h"
 #include "support/TempDir.h"
 
 namespace quelvo {
@@ -146,6 +151,84 @@ TEST(ProfileFile, FailedWriteNamesTheFullPath) {
         FAIL() << "the write should fail";
     } catch (const EProfileWriteError& e) {
         EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
+    }
+}
+
+// Runs `f` in a child process that has no power to read other users' files (root drops to
+// "nobody"); the child's exit status.
+int WithoutPrivileges(const std::function<int()>& f) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+            ::_exit(99);
+        }
+        ::_exit(f());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+}
+
+TEST(ProfileFile, UnreadableFileIsNeverRebuiltFromNothing) {
+    const std::string stored = "[Config]\r\nUsuario=ana\r\nSenha=s\r\n[Proxy]\r\nServidor=p\r\n";
+    // A file the program may not read: reads give the defaults, a write fails with the
+    // settings file's message and leaves the file as it was.
+    TempDir dir;
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+    const std::string path = dir.Write("Config.dat", stored);
+    ASSERT_EQ(::chmod(path.c_str(), 0), 0);
+    EXPECT_EQ(WithoutPrivileges([&] {
+                  TProfileFile ini(path);
+                  if (ini.ReadString("Config", "Usuario", "DEF") != "DEF") {
+                      return 1;
+                  }
+                  try {
+                      ini.WriteBool("Config", "N5Minutos1", true);
+                  } catch (const EProfileWriteError& e) {
+                      return std::string(e.what()) == "Unable to write to " + path ? 0 : 2;
+                  }
+                  return 3;
+              }),
+              0);
+    EXPECT_EQ(dir.Read("Config.dat"), stored);
+
+    // Names that are there but hold no readable file: a link to itself, a folder.
+    for (const auto& make : std::vector<std::function<void(const std::string&)>>{
+             [](const std::string& p) { std::filesystem::create_symlink(p, p); },
+             [](const std::string& p) { std::filesystem::create_directory(p); }}) {
+        TempDir other;
+        const std::string p = other.File("Config.dat");
+        make(p);
+        TProfileFile ini(p);
+        EXPECT_EQ(ini.ReadString("Config", "Usuario", "DEF"), "DEF");
+        EXPECT_EQ(
+            test::ErrorOf<EProfileWriteError>([&] { ini.WriteString("Config", "Usuario", "x"); }),
+            "Unable to write to " + p);
+    }
+}
+
+TEST(ProfileFile, WrittenTextsNeverSpanLines) {
+    struct Case {
+        const char* what;
+        std::string section, key, value;
+        std::string file;  // after the write, starting from "[Config]\r\nSenha=old\r\n"
+    };
+    const Case cases[] = {
+        {"a value that would add a section and a key", "Config", "Senha",
+         "abc\r\n[Config]\r\nUsuario=x", "[Config]\r\nSenha=abc[Config]Usuario=x\r\n"},
+        {"a pasted password with its line end", "Config", "Senha", "segredo\n",
+         "[Config]\r\nSenha=segredo\r\n"},
+        {"a lone CR", "Config", "Senha", "a\rb", "[Config]\r\nSenha=ab\r\n"},
+        {"a key name with a line break", "Config", "Usu\r\nario", "ana",
+         "[Config]\r\nSenha=old\r\nUsuario=ana\r\n"},
+        {"a section name with a line break", "Pro\nxy", "Porta", "8080",
+         "[Config]\r\nSenha=old\r\n[Proxy]\r\nPorta=8080\r\n"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        TProfileFile ini(dir.Write("Config.dat", "[Config]\r\nSenha=old\r\n"));
+        ini.WriteString(c.section, c.key, c.value);
+        EXPECT_EQ(dir.Read("Config.dat"), c.file) << c.what;
     }
 }
 

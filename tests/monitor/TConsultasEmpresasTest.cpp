@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <regex>
 #include <stdexcept>
 #include <string>
 
+#include "common/SafeFile.h"
+#include "support/ErrorOf.h"
 #include "support/RecordingMessageBoxes.h"
 #include "support/TempDir.h"
 
@@ -143,7 +147,8 @@ TEST(Registry, LoadFailuresAreShownAndKeepWhatWasThere) {
     r.Carregar(dir.File("nao-existe.dat"));  // nothing happens, nothing shown
     EXPECT_TRUE(boxes->All().empty());
 
-    r.Carregar(dir.Write("Empresas2.dat", "<empresascadastradas><empresas><empresa><CNPJ>1"));
+    const std::string damaged = "<empresascadastradas><empresas><empresa><CNPJ>1";
+    r.Carregar(dir.Write("Empresas2.dat", damaged));
     ASSERT_EQ(boxes->All().size(), 1u);
     const auto shown = boxes->All()[0];
     EXPECT_EQ(shown.kind, "error");
@@ -155,6 +160,49 @@ TEST(Registry, LoadFailuresAreShownAndKeepWhatWasThere) {
     EXPECT_GT(shown.text.size(), 80u);  // the parser's own reason follows
     EXPECT_EQ(r.Quantidade(), 1);
     EXPECT_EQ(r.Localizar("antes"), 0);
+
+    // The damaged file went aside, under a name that says so and when, and the message says
+    // where; the next save cannot touch it.
+    const std::regex aside("[\\s\\S]*\r\nO arquivo danificado foi guardado como (" +
+                           dir.path().string() +
+                           "/Empresas2\\.dat\\.danificado-20[0-9]{6}-[0-9]{6})\\.");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(shown.text, m, aside)) << shown.text;
+    EXPECT_EQ(ReadWholeFile(m[1].str()), damaged);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("Empresas2.dat")));
+    r.Salvar(dir.File("Empresas2.dat"));
+    EXPECT_EQ(ReadWholeFile(m[1].str()), damaged);
+
+    // Damaged again in the same second: a second name, the first one untouched.
+    TConsultasEmpresas again;
+    again.Carregar(dir.Write("Empresas2.dat", "lixo"));
+    EXPECT_EQ(ReadWholeFile(m[1].str()), damaged);
+    size_t asideFiles = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+        asideFiles += e.path().filename().string().find(".danificado-") != std::string::npos;
+    }
+    EXPECT_EQ(asideFiles, 2u);
+}
+
+TEST(Registry, DamagedFileThatCannotGoAsideIsNeverSaved) {
+    // A name so long that the set-aside name does not fit: the file stays where it is, and the
+    // registry refuses to write over it.
+    TempDir dir;
+    ScopedMessageBoxes boxes;
+    const std::string path = dir.Write(std::string(240, 'e') + ".dat", "<empresascadastradas>");
+    TConsultasEmpresas r;
+    r.Carregar(path);
+    ASSERT_EQ(boxes->All().size(), 1u);
+    EXPECT_NE(
+        boxes->All()[0].text.find("Não foi possível guardar à parte o arquivo danificado " + path),
+        std::string::npos)
+        << boxes->All()[0].text;
+    r.Inserir("1", "SP", "", "", "", "");
+    EXPECT_EQ(test::ErrorOf([&] { r.Salvar(path); }),
+              "Não foi possível gravar o arquivo " + path +
+                  ": o arquivo existente está danificado e não foi guardado à parte.");
+    EXPECT_EQ(ReadWholeFile(path), "<empresascadastradas>");
+    r.Salvar(dir.File("Empresas2.dat"));  // any other file is written as ever
 }
 
 TEST(Registry, SaveFailureRaisesAndKeepsTheOldFile) {

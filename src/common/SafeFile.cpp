@@ -10,30 +10,11 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/TFileDescriptor.h"
+
 namespace quelvo {
 
 namespace {
-
-// Owns a file descriptor.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() { Close(); }
-    int get() const { return fd_; }
-    int Close() {
-        int rc = 0;
-        if (fd_ >= 0) {
-            rc = ::close(fd_);
-            fd_ = -1;
-        }
-        return rc;
-    }
-
-private:
-    int fd_;
-};
 
 [[noreturn]] void RaiseErrno(const std::string& what) {
     throw std::system_error(errno, std::generic_category(), what);
@@ -64,7 +45,7 @@ void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mod
     name += target.filename().string();
     name += ".XXXXXX";
     std::string temp = (folder / name).string();
-    FileDescriptor fd(::mkstemp(temp.data()));
+    TFileDescriptor fd(::mkstemp(temp.data()));
     if (fd.get() < 0) {
         RaiseErrno(path);
     }
@@ -81,14 +62,14 @@ void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mod
         throw;
     }
     // The rename itself reaches the disk with the folder's entry.
-    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    TFileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) {
         ::fsync(dir.get());
     }
 }
 
 std::string ReadWholeFile(const std::string& path) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    TFileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
         RaiseErrno(path);
     }

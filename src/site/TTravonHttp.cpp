@@ -1,19 +1,23 @@
 #include "site/TTravonHttp.h"
 
 #include <curl/curl.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
-#include <fstream>
 #include <istream>
 #include <iterator>
 #include <map>
 #include <ostream>
 #include <random>
 #include <sstream>
+#include <system_error>
 
 #include "certificates/CertificateAccess.h"
 #include "certificates/TCertificateStore.h"
+#include "common/TFileDescriptor.h"
 #include "common/TextCase.h"
 #include "common/TextTrim.h"
 #include "common/Utils.h"
@@ -376,6 +380,17 @@ void TTravonHttp::RaiseStatus(int status) const {
 }
 
 void TTravonHttp::Send(const std::string& url, std::ostream& out, const std::string& verb) {
+    SendTo(
+        url, verb,
+        [&out](const char* data, size_t n) {
+            out.write(data, static_cast<std::streamsize>(n));
+            return static_cast<bool>(out);
+        },
+        MaxResponseBytes);
+}
+
+void TTravonHttp::SendTo(const std::string& url, const std::string& verb, const BodySink& sink,
+                         int64_t limit) {
     url_ = ParseURL(url);
     CURL* h = curl_->handle;
     curl_easy_reset(h);
@@ -399,6 +414,9 @@ void TTravonHttp::Send(const std::string& url, std::ostream& out, const std::str
     curl_easy_setopt(
         h, CURLOPT_LOW_SPEED_TIME,
         static_cast<long>(((stall > 0 ? stall : kDefaultStallTimeoutMs) + 999) / 1000));
+    // A server that drips its answer never stalls: the whole request has a deadline too.
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS,
+                     static_cast<long>(Deadline > 0 ? Deadline : kDefaultDeadlineMs));
 
     if (Proxy.InUse()) {
         curl_easy_setopt(h, CURLOPT_PROXY,
@@ -485,19 +503,30 @@ void TTravonHttp::Send(const std::string& url, std::ostream& out, const std::str
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, onHeader);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
 
-    // The body reaches the caller's stream only for the statuses whose body is read.
+    // The body reaches the caller's sink only for the statuses whose body is read, and never
+    // beyond the limit.
     struct Sink {
         TTravonHttp* self;
-        std::ostream* out;
+        const BodySink* sink;
         CURL* handle;
-    } sink{this, &out, h};
+        int64_t limit;
+        bool tooLarge = false;
+        bool sinkFailed = false;
+    } state{this, &sink, h, limit};
     using WriteFn = size_t (*)(char*, size_t, size_t, void*);
     WriteFn onBody = [](char* data, size_t, size_t n, void* p) -> size_t {
         auto* s = static_cast<Sink*>(p);
         long code = 0;
         curl_easy_getinfo(s->handle, CURLINFO_RESPONSE_CODE, &code);
         if (code == 200 || code == 302 || code == 303) {
-            s->out->write(data, static_cast<std::streamsize>(n));
+            if (s->self->BytesRead + static_cast<int64_t>(n) > s->limit) {
+                s->tooLarge = true;
+                return CURL_WRITEFUNC_ERROR;
+            }
+            if (!(*s->sink)(data, n)) {
+                s->sinkFailed = true;
+                return CURL_WRITEFUNC_ERROR;
+            }
             s->self->BytesRead += static_cast<int64_t>(n);
             if (s->self->OnProgress) {
                 s->self->OnProgress();
@@ -506,10 +535,17 @@ void TTravonHttp::Send(const std::string& url, std::ostream& out, const std::str
         return n;
     };
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &state);
 
     const CURLcode rc = curl_easy_perform(h);
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
+    if (state.sinkFailed) {
+        throw ETravonHttpError("Não foi possível guardar a resposta - URL:" + url_.Text);
+    }
+    if (state.tooLarge) {
+        throw ETravonHttpError("A resposta passou do limite de " + std::to_string(limit >> 20) +
+                               " MB - URL:" + url_.Text);
+    }
     if (rc != CURLE_OK) {
         std::string text = curl_->error[0] ? curl_->error : curl_easy_strerror(rc);
         while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) {
@@ -551,11 +587,48 @@ std::string TTravonHttp::PostText(const std::string& url) {
 }
 
 void TTravonHttp::GetFile(const std::string& url, const std::string& fileName) {
-    std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
-    if (!file) {
+    TFileDescriptor file(::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (file.get() < 0) {
         throw ETravonHttpError("Não foi possível criar o arquivo \"" + fileName + "\".");
     }
-    Get(url, file);
+    // A write that fails (a full disk) stops the transfer; its reason is kept for the message.
+    int writeError = 0;
+    const auto failed = [&](int error) {
+        return ETravonHttpError("Não foi possível gravar o arquivo \"" + fileName +
+                                "\": " + std::generic_category().message(error) + ".");
+    };
+    try {
+        SendTo(
+            url, "GET",
+            [&](const char* data, size_t n) {
+                while (n > 0) {
+                    const ssize_t done = ::write(file.get(), data, n);
+                    if (done < 0) {
+                        if (errno == EINTR) {
+                            continue;
+                        }
+                        writeError = errno;
+                        return false;
+                    }
+                    data += done;
+                    n -= static_cast<size_t>(done);
+                }
+                return true;
+            },
+            kMaxFileBytes);
+    } catch (const ETravonHttpError&) {
+        if (writeError != 0) {
+            throw failed(writeError);
+        }
+        throw;
+    }
+    // Data the disk refused may only show when the file is flushed and closed.
+    if (::fsync(file.get()) != 0 && errno != EINVAL && errno != EROFS) {
+        throw failed(errno);
+    }
+    if (file.Close() != 0) {
+        throw failed(errno);
+    }
 }
 
 }  // namespace quelvo

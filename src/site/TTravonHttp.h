@@ -70,18 +70,26 @@ std::string FormEncode(std::string_view text);
 class TTravonHttp {
 public:
     // Defaults when the time-outs are 0: 60 s to connect; a transfer that moves no byte for
-    // 120 s fails.
+    // 120 s fails; a request that has not ended after 5 minutes fails, whatever moves.
     static constexpr int kDefaultConnectTimeoutMs = 60000;
     static constexpr int kDefaultStallTimeoutMs = 120000;
+    static constexpr int kDefaultDeadlineMs = 300000;
+    // The largest answer read into memory (the site's answers are a few bytes), and the largest
+    // file GetFile writes (the program's executable).
+    static constexpr int64_t kDefaultMaxResponseBytes = int64_t{1} << 20;
+    static constexpr int64_t kMaxFileBytes = int64_t{256} << 20;
 
     TTravonHttp();
     TTravonHttp(const TTravonHttp&) = delete;
     TTravonHttp& operator=(const TTravonHttp&) = delete;
     ~TTravonHttp();
 
+    // An answer longer than MaxResponseBytes fails ("... passou do limite de 1 MB - URL:...").
     void Get(const std::string& url, std::ostream& out);
     std::string GetText(const std::string& url);
-    // Creates (or truncates) the file and writes the answer into it.
+    // Creates (or truncates) the file and writes the answer into it, up to kMaxFileBytes.
+    // Raises ETravonHttpError when the file cannot be created or written (a full disk), naming
+    // the file and the reason; the part written stays.
     void GetFile(const std::string& url, const std::string& fileName);
     void Post(const std::string& url, std::ostream& out);
     std::string PostText(const std::string& url);
@@ -106,6 +114,8 @@ public:
     int ConnectTimeout = 0;  // milliseconds; 0 takes the default
     int SendTimeout = 0;
     int ReceiveTimeout = 0;
+    int Deadline = 0;  // milliseconds for the whole request; 0 takes the default
+    int64_t MaxResponseBytes = kDefaultMaxResponseBytes;
     bool AllowRedirect = false;
     // A client certificate of the store to present (none by default) and its key's password.
     std::string CertificateSerial;
@@ -120,6 +130,10 @@ public:
 
 private:
     struct Curl;
+    // Receives the body of an answer whose status is read; false stops the transfer.
+    using BodySink = std::function<bool(const char* data, size_t size)>;
+    void SendTo(const std::string& url, const std::string& verb, const BodySink& sink,
+                int64_t limit);
     void ApplyHeaders();
     void UpdateCookies();
     [[noreturn]] void RaiseStatus(int status) const;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <sstream>
 
 #include "TSiteStandIn.h"
@@ -317,6 +318,74 @@ TEST(TravonHttp, ConnectionFailuresAndTimeOuts) {
     EXPECT_NE(timedOut.find("Operation too slow"), std::string::npos) << timedOut;
     EXPECT_NE(timedOut.find(" - URL:" + slow.Url("/lento")), std::string::npos);
     EXPECT_LT(took, std::chrono::milliseconds(3500));
+}
+
+TEST(TravonHttp, AnswersHaveASizeLimit) {
+    Fixed site;
+    const std::string url = site.Url("/grande");
+    const std::string tooLarge = "A resposta passou do limite de 1 MB - URL:" + url;
+    // Up to 1 MB is read; one byte more fails without reading the rest (a hostile answer of
+    // hundreds of megabytes is never held).
+    site.response.body = std::string(TTravonHttp::kDefaultMaxResponseBytes, 'a');
+    EXPECT_EQ(TTravonHttp().GetText(url).size(), site.response.body.size());
+    site.response.body = std::string(3 << 20, 'a');
+    TTravonHttp text;
+    EXPECT_EQ(ErrorOf([&] { text.GetText(url); }), tooLarge);
+    EXPECT_LE(text.BytesRead, TTravonHttp::kDefaultMaxResponseBytes);
+    EXPECT_EQ(ErrorOf([&] { TTravonHttp().PostText(url); }), tooLarge);
+    std::ostringstream id;
+    EXPECT_EQ(ErrorOf([&] { TTravonHttp().Post(url, id); }), tooLarge);
+    // The body of a refused status is never read: its message stays the status's.
+    site.response.status = 404;
+    EXPECT_EQ(ErrorOf([&] { TTravonHttp().GetText(url); }),
+              "Erro HTTP não previsto. Response:404\r\nURL: " + url);
+    // A file may be larger.
+    site.response.status = 200;
+    test::TempDir dir;
+    TTravonHttp file;
+    file.GetFile(url, dir.File("QuelvoAtualizado.exe"));
+    EXPECT_EQ(std::filesystem::file_size(dir.File("QuelvoAtualizado.exe")), 3u << 20);
+}
+
+TEST(TravonHttp, ADrippingServerMeetsTheDeadline) {
+    // One byte every 100 ms never trips the stall check; the deadline ends the request.
+    Fixed drip;
+    drip.response = Response{200, "", {}, std::string(200, 'x')};
+    drip.response.drip = std::chrono::milliseconds(100);
+    TTravonHttp http;
+    http.Deadline = 1500;
+    const auto start = std::chrono::steady_clock::now();
+    const std::string error = ErrorOf([&] { http.GetText(drip.Url("/pingando")); });
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_NE(error.find("timed out after"), std::string::npos) << error;
+    EXPECT_NE(error.find(" - URL:" + drip.Url("/pingando")), std::string::npos) << error;
+    EXPECT_GE(took, std::chrono::milliseconds(1400));
+    EXPECT_LT(took, std::chrono::milliseconds(3000));
+}
+
+TEST(TravonHttp, GetFileReportsAFileItCannotWrite) {
+    Fixed site;
+    site.response.body = std::string(100000, 'M');
+    // A full disk: every write fails.
+    EXPECT_EQ(ErrorOf([&] { TTravonHttp().GetFile(site.Url("/app/Quelvo.exe"), "/dev/full"); }),
+              "Não foi possível gravar o arquivo \"/dev/full\": No space left on device.");
+    // A file that cannot be created.
+    test::TempDir dir;
+    const std::string nowhere = dir.File("nao-existe/Quelvo.exe");
+    EXPECT_EQ(ErrorOf([&] { TTravonHttp().GetFile(site.Url("/app/Quelvo.exe"), nowhere); }),
+              "Não foi possível criar o arquivo \"" + nowhere + "\".");
+}
+
+TEST(StandInServer, ReclaimsTheThreadsOfClosedConnections) {
+    // Every site request opens and closes its own connection; a long run must not keep a
+    // thread for each of them.
+    Fixed site;
+    site.response.body = "OK";
+    for (int i = 0; i < 300; ++i) {
+        ASSERT_EQ(TTravonHttp().PostText(site.Url("/chaves.php")), "OK");
+    }
+    EXPECT_EQ(site.server.Requests().size(), 300u);
+    EXPECT_LE(site.server.ConnectionThreads(), 2u);
 }
 
 TEST(TravonHttpProxy, ThroughTinyproxy) {

@@ -196,17 +196,40 @@ void TStandInServer::Stop() {
         acceptThread_.join();
     }
     ::close(listenFd_);
-    std::vector<std::thread> threads;
+    std::map<int, std::thread> threads;
     {
         std::lock_guard lock(mutex_);
         for (int fd : openFds_) {
             ::shutdown(fd, SHUT_RDWR);
         }
         threads.swap(connections_);
+        finished_.clear();
     }
-    for (auto& t : threads) {
+    for (auto& [connection, t] : threads) {
         t.join();
     }
+}
+
+void TStandInServer::ReclaimFinished() {
+    std::vector<std::thread> done;
+    {
+        std::lock_guard lock(mutex_);
+        for (int connection : finished_) {
+            if (auto it = connections_.find(connection); it != connections_.end()) {
+                done.push_back(std::move(it->second));
+                connections_.erase(it);
+            }
+        }
+        finished_.clear();
+    }
+    for (auto& t : done) {
+        t.join();  // the thread has left Serve: this returns at once
+    }
+}
+
+size_t TStandInServer::ConnectionThreads() const {
+    std::lock_guard lock(mutex_);
+    return connections_.size();
 }
 
 void TStandInServer::AcceptLoop() {
@@ -216,6 +239,7 @@ void TStandInServer::AcceptLoop() {
         if (::poll(&p, 1, 50) <= 0) {
             continue;
         }
+        ReclaimFinished();
         const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) {
             continue;
@@ -223,7 +247,11 @@ void TStandInServer::AcceptLoop() {
         std::lock_guard lock(mutex_);
         openFds_.push_back(fd);
         const int connection = ++count;
-        connections_.emplace_back([this, fd, connection] { Serve(fd, connection); });
+        connections_.emplace(connection, std::thread([this, fd, connection] {
+                                 Serve(fd, connection);
+                                 std::lock_guard done(mutex_);
+                                 finished_.push_back(connection);
+                             }));
     }
 }
 
@@ -318,8 +346,19 @@ void TStandInServer::Serve(int fd, int connection) {
                 out += n + ": " + v + "\r\n";
             }
             out += "Content-Length: " + std::to_string(res.body.size()) + "\r\n\r\n";
-            out += res.body;
-            if (!channel.Write(out) || SameName(req.Header("Connection"), "close")) {
+            if (res.drip.count() > 0) {
+                bool sent = channel.Write(out);
+                for (size_t i = 0; sent && i < res.body.size() && !stopping_; ++i) {
+                    std::this_thread::sleep_for(res.drip);
+                    sent = channel.Write(res.body.substr(i, 1));
+                }
+                if (!sent || stopping_) {
+                    break;
+                }
+            } else if (!channel.Write(out + res.body)) {
+                break;
+            }
+            if (SameName(req.Header("Connection"), "close")) {
                 break;
             }
         }

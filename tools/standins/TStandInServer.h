@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -37,13 +38,18 @@ struct Response {
     std::string body;
     std::chrono::milliseconds delay{0};  // wait before answering (a slow server)
     bool hangUp = false;                 // close the connection without answering
+    // Send the head at once, then the body one byte at a time this long apart (a server that
+    // drips its answer and so never stalls).
+    std::chrono::milliseconds drip{0};
 };
 
 using Handler = std::function<Response(const Request&)>;
 
 // A small HTTP/1.1 server on 127.0.0.1 for tests and demos, plain or TLS. It keeps connections
 // open between requests (as real servers do), records every request, and can demand a client
-// certificate from a given authority. Owns its threads: Stop (or the destructor) ends them.
+// certificate from a given authority. Owns its threads: Stop (or the destructor) ends them; the
+// thread of a connection that has closed is joined at the next accept, so long runs with many
+// connections hold only the threads of the open ones.
 class TStandInServer {
 public:
     struct Tls {
@@ -69,9 +75,13 @@ public:
 
     void Stop();
 
+    // Threads of connections still open (finished ones are joined at the next accept).
+    size_t ConnectionThreads() const;
+
 private:
     struct TlsContext;
     void AcceptLoop();
+    void ReclaimFinished();
     void Serve(int fd, int connection);
 
     Handler handler_;
@@ -83,7 +93,8 @@ private:
     std::thread acceptThread_;
     mutable std::mutex mutex_;
     std::vector<Request> requests_;
-    std::vector<std::thread> connections_;
+    std::map<int, std::thread> connections_;  // by connection number
+    std::vector<int> finished_;               // connections whose thread is ending
     std::vector<int> openFds_;
 };
 

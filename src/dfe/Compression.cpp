@@ -2,8 +2,10 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <string>
 
 namespace quelvo {
 
@@ -92,7 +94,7 @@ std::string EncodeBase64(std::string_view bytes) {
     return out;
 }
 
-std::string GunzipText(std::string_view gz) {
+std::string GunzipText(std::string_view gz, size_t maxBytes) {
     if (gz.size() <= 9 || static_cast<unsigned char>(gz[0]) != 31 ||
         static_cast<unsigned char>(gz[1]) != 139 || gz[2] != 8 ||
         static_cast<unsigned char>(gz[3]) >= 32) {
@@ -130,10 +132,16 @@ std::string GunzipText(std::string_view gz) {
         DataError();
     }
     const std::string_view deflated = gz.substr(pos, gz.size() - 8 - pos);
+    // The output stops at the length the trailer tells, and at the limit: a member that would
+    // inflate to gigabytes fails after at most `maxBytes` (corrupt data still fails with zlib's
+    // own text, as soon as zlib sees it).
+    const uint32_t declared = Le32(gz, gz.size() - 4);
+    const size_t most = std::min<size_t>(declared, maxBytes);
     Inflater z;
     z->next_in = reinterpret_cast<Bytef*>(const_cast<char*>(deflated.data()));
     z->avail_in = static_cast<uInt>(deflated.size());
     std::string out;
+    out.reserve(most);
     char buffer[65536];
     int rc = Z_OK;
     do {
@@ -146,7 +154,16 @@ std::string GunzipText(std::string_view gz) {
             }
             DataError(z->msg ? z->msg : zError(rc));
         }
-        out.append(buffer, sizeof buffer - z->avail_out);
+        const size_t produced = sizeof buffer - z->avail_out;
+        if (out.size() + produced > most) {
+            throw EDecompressionError(
+                declared > maxBytes
+                    ? "Documento compactado acima do limite de " + std::to_string(maxBytes >> 20) +
+                          " MB."
+                    : std::string("Documento compactado maior que o tamanho informado no seu "
+                                  "arquivo gzip."));
+        }
+        out.append(buffer, produced);
     } while (rc != Z_STREAM_END);
     const uint32_t crc = static_cast<uint32_t>(
         crc32(0L, reinterpret_cast<const Bytef*>(out.data()), static_cast<uInt>(out.size())));

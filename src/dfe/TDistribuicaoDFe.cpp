@@ -48,6 +48,10 @@ bool TDistribuicaoDFe::HandleResponse() {
     response_->Leitor.Arquivo = ResultXml;
     response_->LerXml();
     Message = response_->xMotivo;
+    if (response_->cStat == 0 && Message.empty()) {
+        // No answer of the service but a SOAP fault: its reason is what went wrong.
+        Message = SoapFaultReason(RawResponse);
+    }
     return response_->cStat == 137 || response_->cStat == 138;
 }
 

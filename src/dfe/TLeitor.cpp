@@ -80,20 +80,42 @@ TDateTime ParseDate(const std::string& raw, bool withTime, const std::string& ta
 
 }  // namespace
 
+std::string_view TLeitor::Parent(int level) const {
+    // Level 1 searches the whole text itself: no copy of it is made.
+    return level >= 2 && level <= 9 ? std::string_view(nivel_[static_cast<size_t>(level - 1)])
+                                    : std::string_view(Arquivo);
+}
+
 std::string TLeitor::ExtractGroup(int level, const std::string& tag, const std::string& closingTag,
                                   int occurrence) {
-    nivel_[0] = Arquivo;
     const std::string close = Trim(closingTag).empty() ? tag : Trim(closingTag);
     // Views into the parent level's text; only the result is copied.
-    std::string_view text = level >= 1 && level <= 9 ? nivel_[static_cast<size_t>(level - 1)]
-                                                     : std::string_view(Arquivo);
+    std::string_view text = Parent(level);
     for (int i = 1; i < occurrence; ++i) {
         const auto [at, len] = FindClosing(text, close);
         text = at == std::string_view::npos ? std::string_view() : text.substr(at + len);
     }
+    return GroupIn(level, tag, close, text, nullptr);
+}
+
+std::string TLeitor::ExtractNextGroup(int level, const std::string& tag, size_t& position) {
+    const std::string_view parent = Parent(level);
+    const std::string_view text =
+        position < parent.size() ? parent.substr(position) : std::string_view();
+    size_t consumed = 0;
+    std::string group = GroupIn(level, tag, tag, text, &consumed);
+    position += consumed;
+    return group;
+}
+
+std::string TLeitor::GroupIn(int level, const std::string& tag, const std::string& close,
+                             std::string_view text, size_t* consumed) {
     // Keep the text up to the end of the wanted element's closing tag.
     if (const auto [at, len] = FindClosing(text, close); at != std::string_view::npos) {
         text = text.substr(0, at + len);
+    }
+    if (consumed) {
+        *consumed = text.size();
     }
     size_t start = text.find("<" + tag + ">");
     if (start == std::string_view::npos) {

@@ -3,6 +3,7 @@
 #include <array>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "common/DateTime.h"
 #include "dfe/TGerador.h"
@@ -27,6 +28,9 @@ public:
     // Sets Grupo; "" when absent.
     std::string ExtractGroup(int level, const std::string& tag, const std::string& closingTag = "",
                              int occurrence = 1);
+    // The groups of `tag` one after the other, as ExtractGroup's occurrences 1, 2, ... give them,
+    // but in time linear in the text: `position` starts at 0 and moves past each group.
+    std::string ExtractNextGroup(int level, const std::string& tag, size_t& position);
 
     // The raw text of an element inside Grupo ("" when absent or when `stopTag` comes first).
     std::string RawField(const std::string& tag, const std::string& stopTag = "") const;
@@ -44,6 +48,13 @@ public:
     std::string ReadAttribute(const std::string& name) const;
 
 private:
+    // The text a group of that level is searched in (level 1: the whole text).
+    std::string_view Parent(int level) const;
+    // The group of `tag` in `text` (cut at the first closing tag); sets Grupo and the level.
+    // `consumed`, when given, receives how much of `text` this occurrence spans.
+    std::string GroupIn(int level, const std::string& tag, const std::string& close,
+                        std::string_view text, size_t* consumed);
+
     std::array<std::string, 10> nivel_;
 };
 

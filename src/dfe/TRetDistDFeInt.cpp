@@ -179,8 +179,10 @@ bool TRetDistDFeInt::LerXml() {
     dhResp = Leitor.ReadDateTime("dhResp");
     ultNSU = Leitor.ReadString("ultNSU");
     maxNSU = Leitor.ReadString("maxNSU");
-    for (int n = 1;; ++n) {
-        const std::string group = Leitor.ExtractGroup(2, "docZip", "", n);
+    size_t position = 0;
+    size_t inflated = 0;
+    for (;;) {
+        const std::string group = Leitor.ExtractNextGroup(2, "docZip", position);
         if (group.empty()) {
             break;
         }
@@ -188,6 +190,11 @@ bool TRetDistDFeInt::LerXml() {
         item.NSU = Leitor.ReadAttribute("NSU");
         item.schema = SchemaFromText(Leitor.ReadAttribute("schema"));
         item.InfZip = GunzipText(DecodeBase64(ContentBetween(group, ">", "</docZip")));
+        inflated += item.InfZip.size();
+        if (inflated > kMaxDocumentosBytes) {
+            throw EDecompressionError("Os documentos da resposta passam do limite de " +
+                                      std::to_string(kMaxDocumentosBytes >> 20) + " MB.");
+        }
 
         TLeitor doc;
         doc.Arquivo = item.InfZip;

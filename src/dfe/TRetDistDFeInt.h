@@ -12,6 +12,10 @@ namespace quelvo {
 // The distribution answer (retDistDFeInt) with its documents.
 class TRetDistDFeInt {
 public:
+    // The most that the documents of one answer may take once decompressed (a real answer holds
+    // at most 50 documents of a few kilobytes).
+    static constexpr size_t kMaxDocumentosBytes = size_t{64} << 20;
+
     TLeitor Leitor;
     std::string versao;
     TpcnTipoAmbiente tpAmb = TpcnTipoAmbiente::taProducao;
@@ -25,7 +29,8 @@ public:
     std::string XML;
 
     // Parses Leitor.Arquivo; false when it holds no retDistDFeInt. Raises for a document that
-    // cannot be decoded (the items read so far and the bad one, empty, stay) or a bad value.
+    // cannot be decoded (the items read so far and the bad one, empty, stay), documents beyond
+    // kMaxDocumentosBytes, or a bad value. Time linear in the answer's length.
     bool LerXml();
 };
 

@@ -93,10 +93,19 @@ struct TSoapHttpTransport::Impl {
         std::sort(files.begin(), files.end());
         for (const auto& f : files) {
             try {
-                const std::string pem = ReadWholeFile(f.string());
-                BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+                const std::string bytes = ReadWholeFile(f.string());
+                BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+                bool found = false;
                 while (X509* c = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)) {
                     anchors.emplace_back(c);
+                    found = true;
+                }
+                // Authorities often publish their roots as DER files.
+                const auto* der = reinterpret_cast<const unsigned char*>(bytes.data());
+                if (!found) {
+                    if (X509* c = d2i_X509(nullptr, &der, static_cast<long>(bytes.size()))) {
+                        anchors.emplace_back(c);
+                    }
                 }
             } catch (...) {
                 // an unreadable file adds nothing
@@ -141,6 +150,7 @@ std::string TSoapHttpTransport::Execute() {
     curl_easy_setopt(h, CURLOPT_URL, Url.c_str());
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, DeadlineMs > 0 ? DeadlineMs : kDeadlineMs);
     impl_->stallSeconds = StallTimeoutS > 0 ? StallTimeoutS : kStallTimeoutS;
     impl_->lastMove = std::chrono::steady_clock::now();
     impl_->lastTotal = 0;
@@ -151,9 +161,10 @@ std::string TSoapHttpTransport::Execute() {
     curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
     curl_easy_setopt(h, CURLOPT_USERAGENT, "Quelvo");
 
-    // The server: chain verified, name and dates not.
+    // The server: chain and name verified (anyone on the way could otherwise answer with any
+    // trusted certificate and have false summaries uploaded), dates not.
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
     impl_->LoadAnchors(TrustAnchorsFolder);
     curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &Impl::OnSslContext);
     curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, impl_.get());
@@ -203,10 +214,18 @@ std::string TSoapHttpTransport::Execute() {
     curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(Body.size()));
     curl_easy_setopt(h, CURLOPT_POSTFIELDS, Body.data());
 
-    std::string answer;
+    struct Answer {
+        std::string text;
+        bool tooLarge = false;
+    } answer;
     using WriteFn = size_t (*)(char*, size_t, size_t, void*);
-    WriteFn onBody = [](char* data, size_t, size_t n, void* out) -> size_t {
-        static_cast<std::string*>(out)->append(data, n);
+    WriteFn onBody = [](char* data, size_t, size_t n, void* p) -> size_t {
+        auto* out = static_cast<Answer*>(p);
+        if (out->text.size() + n > kMaxAnswerBytes) {
+            out->tooLarge = true;
+            return CURL_WRITEFUNC_ERROR;
+        }
+        out->text.append(data, n);
         return n;
     };
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
@@ -224,28 +243,56 @@ std::string TSoapHttpTransport::Execute() {
                                              "Operation timed out: no data moved for " +
                                                  std::to_string(impl_->stallSeconds) + " seconds"));
         }
-        throw std::runtime_error(NotSent(static_cast<long>(rc),
-                                         impl_->error[0] ? impl_->error : curl_easy_strerror(rc)));
+        if (answer.tooLarge) {
+            throw std::runtime_error("Erro: a resposta do servidor passou do limite de " +
+                                     std::to_string(kMaxAnswerBytes >> 20) + " MB.");
+        }
+        std::string text =
+            NotSent(static_cast<long>(rc), impl_->error[0] ? impl_->error : curl_easy_strerror(rc));
+        if (rc == CURLE_PEER_FAILED_VERIFICATION) {
+            text += TrustHint(h);
+        }
+        throw std::runtime_error(text);
     }
+    std::string& body = answer.text;
     // The text ends at its first zero byte.
-    if (const size_t zero = answer.find('\0'); zero != std::string::npos) {
-        answer.resize(zero);
+    if (const size_t zero = body.find('\0'); zero != std::string::npos) {
+        body.resize(zero);
     }
-    if (answer.empty()) {
+    if (body.empty()) {
         throw std::runtime_error(NotSent(0, curl_easy_strerror(CURLE_OK)));
     }
-    const std::string upper = UpperAscii(answer);
+    const std::string upper = UpperAscii(body);
     if (upper.find("<TITLE") != std::string::npos) {
         // An HTML error page instead of a SOAP answer: its title says what went wrong.
         const size_t open = upper.find("<TITLE>");
         const size_t close = upper.find("</TITLE>");
         std::string title;
         if (open != std::string::npos && close != std::string::npos && close > open + 7) {
-            title = Trim(std::string_view(answer).substr(open + 7, close - open - 7));
+            title = Trim(std::string_view(body).substr(open + 7, close - open - 7));
         }
         throw std::runtime_error("Erro: Requisição não enviada.\r\n" + title);
     }
-    return answer;
+    return std::move(body);
+}
+
+std::string TSoapHttpTransport::TrustHint(void* handle) const {
+    long verify = X509_V_OK;
+    curl_easy_getinfo(static_cast<CURL*>(handle), CURLINFO_SSL_VERIFYRESULT, &verify);
+    // curl checks the name itself once the chain has passed, and then reports no chain error
+    // (or an unspecified one).
+    if (verify == X509_V_OK || verify == X509_V_ERR_UNSPECIFIED ||
+        verify == X509_V_ERR_HOSTNAME_MISMATCH || verify == X509_V_ERR_IP_ADDRESS_MISMATCH) {
+        // The chain was trusted: the certificate names another server.
+        return "\r\nO certificado apresentado pelo servidor não é do endereço " + Url +
+               ": a conexão foi recusada.";
+    }
+    return "\r\nA cadeia do certificado do servidor não é confiável (" +
+           std::string(X509_verify_cert_error_string(verify)) +
+           "). Coloque os certificados das autoridades certificadoras raiz da ICP-Brasil "
+           "(arquivos .crt ou .pem) na pasta " +
+           (TrustAnchorsFolder.empty() ? std::string("ac-confiaveis/") : TrustAnchorsFolder) +
+           " do aplicativo.";
 }
 
 }  // namespace quelvo

@@ -11,13 +11,18 @@ namespace quelvo {
 // certificate and returns the answer's body as received. One curl handle lives as long as the
 // transport (and so as its client): consecutive calls reuse the TLS connection; a call with
 // another certificate opens a new one. The server's chain is verified against the system's
-// authorities plus the files of an extra folder; its name and dates are not checked. The HTTP
-// status is not examined. Raises std::runtime_error with the texts the call template wraps.
+// authorities plus the files of an extra folder, and its name against the host of the address;
+// its dates are not checked. The HTTP status is not examined. Raises std::runtime_error with the
+// texts the call template wraps.
 class TSoapHttpTransport {
 public:
-    // 60 s to connect; a call that moves no byte for 120 s fails.
+    // 60 s to connect; a call that moves no byte for 120 s fails, and so does one that has not
+    // ended after 5 minutes (a server that drips its answer).
     static constexpr long kConnectTimeoutMs = 60000;
     static constexpr long kStallTimeoutS = 120;
+    static constexpr long kDeadlineMs = 300000;
+    // The largest answer read (a real one holds at most 50 small documents).
+    static constexpr size_t kMaxAnswerBytes = size_t{32} << 20;
 
     TSoapHttpTransport();
     TSoapHttpTransport(const TSoapHttpTransport&) = delete;
@@ -36,10 +41,12 @@ public:
     std::string Url;
     bool PresentCertificate = true;
     bool Secure = true;
-    // Folder of extra trust anchors (".pem" and ".crt" files); "" for none.
+    // Folder of extra trust anchors (".pem" and ".crt" files, PEM or DER); "" for none.
     std::string TrustAnchorsFolder;
-    // Stall time-out in seconds (0 takes the default); the tests shorten it.
+    // Stall time-out in seconds and deadline in milliseconds (0 takes the default); the tests
+    // shorten them.
     long StallTimeoutS = 0;
+    long DeadlineMs = 0;
 
     std::string Execute();
 
@@ -47,6 +54,10 @@ public:
     long ConnectionsOpened() const;
 
 private:
+    // What a refused server certificate means for the user: another server's name, or a chain
+    // that ends at no trusted authority (and where to put the missing roots).
+    std::string TrustHint(void* handle) const;
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

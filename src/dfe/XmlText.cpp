@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <optional>
 #include <utility>
 #include "common/TextTrim.h"
 
@@ -11,15 +12,24 @@ namespace quelvo {
 
 namespace {
 
+// Every occurrence, left to right, in one pass that builds a new text: replacing in place would
+// move the rest of the text at each occurrence (quadratic in a long answer full of entities).
 void ReplaceAll(std::string& s, std::string_view from, std::string_view to) {
-    if (from.empty()) {
+    size_t at = from.empty() ? std::string::npos : s.find(from);
+    if (at == std::string::npos) {
         return;
     }
-    size_t at = 0;
-    while ((at = s.find(from, at)) != std::string::npos) {
-        s.replace(at, from.size(), to);
-        at += to.size();
+    std::string out;
+    out.reserve(s.size());
+    size_t done = 0;
+    while (at != std::string::npos) {
+        out.append(s, done, at - done);
+        out.append(to);
+        done = at + from.size();
+        at = s.find(from, done);
     }
+    out.append(s, done);
+    s.swap(out);
 }
 
 std::string TrimBlanks(std::string_view s) {
@@ -119,24 +129,79 @@ std::string DecodeEntities(std::string_view text) {
     ReplaceAll(s, "&gt;", ">");
     ReplaceAll(s, "&quot;", "\"");
     ReplaceAll(s, "&#39;", "'");
-    size_t at = 0;
-    while ((at = s.find("&#x", at)) != std::string::npos) {
+    size_t at = s.find("&#x");
+    if (at == std::string::npos) {
+        return s;
+    }
+    std::string out;
+    out.reserve(s.size());
+    size_t done = 0;
+    while (at != std::string::npos) {
         const size_t semi = s.find(';', at);
-        unsigned long cp = 0;
         if (semi == std::string::npos) {
             break;
         }
+        unsigned long cp = 0;
         const auto [p, ec] = std::from_chars(s.data() + at + 3, s.data() + semi, cp, 16);
         if (ec != std::errc{} || p != s.data() + semi || cp == 0 || cp > 0x10FFFF) {
-            at += 3;
+            at = s.find("&#x", at + 3);
             continue;
         }
-        std::string utf8;
-        AppendUtf8(utf8, cp);
-        s.replace(at, semi + 1 - at, utf8);
-        at += utf8.size();
+        out.append(s, done, at - done);
+        AppendUtf8(out, cp);
+        done = semi + 1;
+        at = s.find("&#x", done);
     }
-    return s;
+    out.append(s, done);
+    return out;
+}
+
+namespace {
+
+// The content of the first element whose local name (after any "prefix:") is `name`; nothing
+// when there is none or it is not closed.
+std::optional<std::string_view> LocalElement(std::string_view text, std::string_view name) {
+    for (size_t lt = text.find('<'); lt != std::string_view::npos; lt = text.find('<', lt + 1)) {
+        const size_t at = lt + 1;
+        const size_t end = text.find_first_of(" \t\r\n/>", at);
+        if (end == std::string_view::npos) {
+            return std::nullopt;
+        }
+        const std::string_view qname = text.substr(at, end - at);
+        const std::string_view prefix = qname.substr(0, qname.find(':') + 1);
+        if (qname.substr(prefix.size()) != name) {
+            continue;
+        }
+        const size_t gt = text.find('>', end);
+        if (gt == std::string_view::npos || text[gt - 1] == '/') {
+            return std::nullopt;
+        }
+        const std::string closing = "</" + std::string(qname) + ">";
+        const size_t close = text.find(closing, gt + 1);
+        if (close == std::string_view::npos) {
+            return std::nullopt;
+        }
+        return text.substr(gt + 1, close - gt - 1);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::string SoapFaultReason(std::string_view text) {
+    const auto fault = LocalElement(text, "Fault");
+    if (!fault) {
+        return {};
+    }
+    if (const auto reason = LocalElement(*fault, "Reason")) {
+        if (const auto t = LocalElement(*reason, "Text")) {
+            return Trim(*t);
+        }
+    }
+    if (const auto s = LocalElement(*fault, "faultstring")) {
+        return Trim(*s);
+    }
+    return {};
 }
 
 namespace {
@@ -174,7 +239,7 @@ bool ValidCNPJ(std::string_view digits) {
 
 std::string DecodeText(std::string_view text, bool decodeEntities, bool isUtf8) {
     std::string s(text);
-    if (decodeEntities) {
+    if (decodeEntities && s.find('&') != std::string::npos) {
         ReplaceAll(s, "&amp;", "&");
         ReplaceAll(s, "&lt;", "<");
         ReplaceAll(s, "&gt;", ">");
@@ -193,7 +258,7 @@ std::string DecodeText(std::string_view text, bool decodeEntities, bool isUtf8) 
             ReplaceAll(s, from, to);
         }
         ReplaceAll(s, "&apos;", "'");
-    } else {
+    } else if (!decodeEntities) {
         ReplaceAll(s, "&", "&amp;");
         ReplaceAll(s, "<", "&lt;");
         ReplaceAll(s, ">", "&gt;");

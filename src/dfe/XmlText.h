@@ -22,6 +22,9 @@ std::string ZeroPadded(long long number, int width);
 std::string EncodeFieldText(std::string_view text, bool removeBlanks, bool removeAccents);
 // "&amp;", "&lt;", "&gt;", "&quot;" and "&#39;" (in that order), then "&#x...;" references.
 std::string DecodeEntities(std::string_view text);
+// The reason text of a SOAP fault in an answer (SOAP 1.2 Fault/Reason/Text, or SOAP 1.1
+// faultstring), element names matched whatever their prefix, trimmed; "" when there is none.
+std::string SoapFaultReason(std::string_view text);
 // Check digits of the published modulo-11 rules (digits only; any other length is invalid).
 bool ValidCPF(std::string_view digits);
 bool ValidCNPJ(std::string_view digits);

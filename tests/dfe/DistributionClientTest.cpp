@@ -117,7 +117,7 @@ TEST(DistributionClient, FailureRows) {
     const Case cases[] = {
         {"another status", Script{Script::Kind::Status, 656, "Rejeicao: Consumo Indevido", {}},
          "Rejeicao: Consumo Indevido"},
-        {"SOAP fault with status 500", Script{Script::Kind::SoapFault, 0, "", {}}, ""},
+        {"SOAP fault with status 500", Script{Script::Kind::SoapFault, 0, "", {}}, "Erro interno"},
         {"HTML error page", Script{Script::Kind::HtmlPage, 0, "", {}},
          std::string(kPrefix) + "Erro: Requisição não enviada.\r\nServico Indisponivel"},
         {"empty body", Script{Script::Kind::EmptyBody, 0, "", {}},

@@ -204,5 +204,24 @@ TEST(RetDistDFeInt, EmptyAnswersAndCorruptDocuments) {
     }
 }
 
+TEST(RetDistDFeInt, DocumentsOfOneAnswerHaveATotalLimit) {
+    // Four documents of the largest size fill the answer's allowance; a fifth, small one is
+    // one too many.
+    const std::string big = "<docZip NSU=\"1\" schema=\"resNFe_v1.01.xsd\">" +
+                            EncodeBase64(GzipText(std::string(kMaxInflatedBytes, ' '))) +
+                            "</docZip>";
+    TRetDistDFeInt ret;
+    ret.Leitor.Arquivo =
+        Ret(138, big + big + big + big + Zip(2, "resNFe_v1.01.xsd", "<resNFe versao=\"1.01\"/>"));
+    try {
+        ret.LerXml();
+        ADD_FAILURE() << "should raise";
+    } catch (const EDecompressionError& e) {
+        EXPECT_STREQ(e.what(), "Os documentos da resposta passam do limite de 64 MB.");
+    }
+    ASSERT_EQ(ret.docZip.size(), 5u);
+    EXPECT_EQ(ret.docZip[3].InfZip.size(), kMaxInflatedBytes);
+}
+
 }  // namespace
 }  // namespace quelvo

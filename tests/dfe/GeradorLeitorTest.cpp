@@ -72,6 +72,45 @@ TEST(Leitor, ExtractGroupRules) {
     EXPECT_EQ(l.ExtractGroup(1, "a"), "<a><a>1</a>");
 }
 
+TEST(Leitor, NextGroupGivesTheOccurrencesInOrder) {
+    // What the walk over occurrences 1, 2, ... gives, ExtractNextGroup gives too.
+    const std::string texts[] = {
+        "<r><docZip NSU=\"1\">A</docZip><docZip NSU=\"2\">B</docZip></r>",
+        "<r>x<docZip>A</docZip>y<docZip NSU=\"2\">B</docZip>z<docZip>C</docZip></r>",
+        "<r><docZip>A</docZip><docZip>B</r>",             // the last one is never closed
+        "<r><docZip>A</docZip:x><docZip>B</docZip></r>",  // a prefixed closing tag
+        "<r><docZip>A</docZip><outro/></docZip><docZip>C</docZip></r>",  // a stray closing tag
+        "<r></r>",
+    };
+    for (const auto& text : texts) {
+        TLeitor byOccurrence;
+        byOccurrence.Arquivo = text;
+        byOccurrence.ExtractGroup(1, "r");
+        std::vector<std::string> expected;
+        for (int n = 1;; ++n) {
+            std::string g = byOccurrence.ExtractGroup(2, "docZip", "", n);
+            if (g.empty()) {
+                break;
+            }
+            expected.push_back(std::move(g));
+        }
+        TLeitor bySteps;
+        bySteps.Arquivo = text;
+        bySteps.ExtractGroup(1, "r");
+        std::vector<std::string> got;
+        size_t position = 0;
+        for (;;) {
+            std::string g = bySteps.ExtractNextGroup(2, "docZip", position);
+            if (g.empty()) {
+                break;
+            }
+            EXPECT_EQ(bySteps.Grupo, g);
+            got.push_back(std::move(g));
+        }
+        EXPECT_EQ(got, expected) << text;
+    }
+}
+
 TEST(Leitor, ReadFieldAndAttributeRules) {
     TLeitor l;
     l.Grupo =

@@ -102,6 +102,27 @@ TEST(Compression, GzipFramingAndChecks) {
             EXPECT_FALSE(std::string(e.what()).empty()) << c.what;
         }
     }
+    // The output is bounded: by the limit (a small member that would inflate to far more
+    // fails without inflating the rest) and by the length its own trailer tells.
+    const std::string atLimit = GzipText(std::string(kMaxInflatedBytes, '\0'));
+    EXPECT_EQ(GunzipText(atLimit).size(), kMaxInflatedBytes);
+    const std::string bomb = GzipText(std::string(kMaxInflatedBytes + 1, '\0'));
+    EXPECT_LT(bomb.size(), 20000u);
+    const auto MessageOf = [](const std::string& gz, size_t limit) {
+        try {
+            GunzipText(gz, limit);
+        } catch (const EDecompressionError& e) {
+            return std::string(e.what());
+        }
+        return std::string("(no error)");
+    };
+    EXPECT_EQ(MessageOf(bomb, kMaxInflatedBytes), "Documento compactado acima do limite de 16 MB.");
+    EXPECT_EQ(MessageOf(atLimit, 1 << 20), "Documento compactado acima do limite de 1 MB.");
+    std::string liar = GzipText(std::string(2 << 20, 'a'));
+    liar.replace(liar.size() - 4, 4, std::string("\xe8\x03\0\0", 4));  // says 1,000 bytes
+    EXPECT_EQ(MessageOf(liar, kMaxInflatedBytes),
+              "Documento compactado maior que o tamanho informado no seu arquivo gzip.");
+
     EXPECT_THROW(GunzipText(cases[4].bytes), EDecompressionError);
     try {
         GunzipText(cases[4].bytes);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "certificates/CertificateAccess.h"
+#include "support/FakeDfeService.h"
 #include "support/MonitorWorld.h"
 
 namespace quelvo {
@@ -72,11 +73,23 @@ TEST(CadastroEmpresa, ExpiryTestQueryConfirmation) {
                               "\".\r\n\r\nVerifique no seu navegador \"Internet Explorer\" se você "
                               "tem acesso a https://" +
                               w.service.HostPort() + "/NFeDistribuicaoDFe/NFeDistribuicaoDFe.asmx");
-    // An answer without retDistDFeInt stops the registration too.
+    // A SOAP fault: its reason.
     w.service.ScriptQuery(w.b.cnpj, 0, Script{Script::Kind::SoapFault, 0, "", {}});
     r = cadastro.Confirmar(b, kYes);
     EXPECT_EQ(r.tipo, Tipo::Recusado);
-    EXPECT_EQ(r.mensagem.rfind("Não foi possível ler a resposta do serviço", 0), 0u);
+    EXPECT_EQ(r.mensagem, "Erro interno");
+    // An answer without retDistDFeInt and without a reason stops the registration too.
+    {
+        test::FakeDfeService other;
+        other.response.body = "<soap:Envelope><soap:Body/></soap:Envelope>";
+        w.UseSite(w.site.HostPort(), other.HostPort());
+        TCadastroEmpresa elsewhere(w.param, TConsultasAmbiente::Of(w.AppDir()),
+                                   [&] { return clock; });
+        r = elsewhere.Confirmar(b, kYes);
+        EXPECT_EQ(r.tipo, Tipo::Recusado);
+        EXPECT_EQ(r.mensagem.rfind("Não foi possível ler a resposta do serviço", 0), 0u);
+        w.UseSite(w.site.HostPort());
+    }
     EXPECT_EQ(w.param.Empresas.Quantidade(), 0);
 
     // Declined: nothing inserted, the fields are cleared.

@@ -41,11 +41,13 @@ public:
 
     std::string AppDir() const { return dir.path().string() + "/"; }
 
-    // Points the site's hosts (main and key upload) at a stand-in.
-    void UseSite(const std::string& hostPort) {
-        dir.Write("Servidores.ini", "[Servidores]\r\nSite=" + hostPort + "\r\nSiteChaves=" +
-                                        hostPort + "\r\nDFeProducao=" + service.HostPort() +
-                                        "\r\nDFeHomologacao=" + service.HostPort() + "\r\n");
+    // Points the site's hosts (main and key upload) at a stand-in, and the national service's
+    // at the world's stand-in or at another server.
+    void UseSite(const std::string& hostPort, const std::string& dfe = "") {
+        const std::string d = dfe.empty() ? service.HostPort() : dfe;
+        dir.Write("Servidores.ini", "[Servidores]\r\nSite=" + hostPort +
+                                        "\r\nSiteChaves=" + hostPort + "\r\nDFeProducao=" + d +
+                                        "\r\nDFeHomologacao=" + d + "\r\n");
     }
 
     // A production client of this folder presenting the company's certificate.

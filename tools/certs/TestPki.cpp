@@ -125,13 +125,13 @@ TestPki::TestPki()
     : root_(MakeCa("AC Raiz Teste Quelvo", nullptr)),
       intermediate_(MakeCa("AC Intermediaria Teste Quelvo", &root_)) {}
 
-Issued TestPki::IssueServer(const std::string& commonName) const {
+Issued TestPki::IssueServer(const std::string& commonName,
+                            const std::string& subjectAltNames) const {
     Issued out;
     out.key = NewKey(false);
     out.cert =
         NewCert(out.key.get(), {{"C", "BR"}, {"O", "Servidor Teste"}, {"CN", commonName}}, -1, 825);
-    AddExtension(out.cert.get(), Intermediate(), NID_subject_alt_name,
-                 "DNS:localhost,IP:127.0.0.1,IP:::1");
+    AddExtension(out.cert.get(), Intermediate(), NID_subject_alt_name, subjectAltNames.c_str());
     AddExtension(out.cert.get(), Intermediate(), NID_ext_key_usage, "serverAuth");
     AddExtension(out.cert.get(), Intermediate(), NID_authority_key_identifier, "keyid");
     Sign(out.cert.get(), &intermediate_, nullptr);

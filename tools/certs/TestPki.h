@@ -24,8 +24,11 @@ public:
     X509* Root() const { return root_.cert.get(); }
     X509* Intermediate() const { return intermediate_.cert.get(); }
 
-    // A server certificate for 127.0.0.1, ::1 and localhost.
-    Issued IssueServer(const std::string& commonName = "localhost") const;
+    // A server certificate for 127.0.0.1, ::1 and localhost (or for the names given, in the
+    // subject-alternative-name syntax of OpenSSL: "DNS:outro.example").
+    Issued IssueServer(
+        const std::string& commonName = "localhost",
+        const std::string& subjectAltNames = "DNS:localhost,IP:127.0.0.1,IP:::1") const;
     // An e-CNPJ client certificate valid from `fromDays` to `toDays` days around now.
     Issued IssueECnpj(const std::string& name, const std::string& cnpj, int fromDays = -1,
                       int toDays = 365) const;

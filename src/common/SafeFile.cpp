@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -94,6 +96,31 @@ std::string ReadWholeFile(const std::string& path) {
 bool FileExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+int RemoveLeftoverTemporaries(const std::string& folder,
+                              std::initializer_list<std::string_view> extensions) {
+    int removed = 0;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        // "." + target name + "." + the six letters or digits mkstemp chose.
+        if (name.size() < 9 || name.front() != '.' || name[name.size() - 7] != '.' ||
+            !std::all_of(name.end() - 6, name.end(),
+                         [](char c) { return std::isalnum(static_cast<unsigned char>(c)); })) {
+            continue;
+        }
+        const std::string_view target = std::string_view(name).substr(1, name.size() - 8);
+        const bool ours = std::any_of(extensions.begin(), extensions.end(), [&](auto ext) {
+            return target.size() > ext.size() && target.substr(target.size() - ext.size()) == ext;
+        });
+        std::error_code kind;
+        if (ours && it->is_regular_file(kind) && ::unlink(it->path().c_str()) == 0) {
+            ++removed;
+        }
+    }
+    return removed;
 }
 
 bool RenameNoReplace(const std::string& from, const std::string& to) {

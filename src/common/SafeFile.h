@@ -1,6 +1,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,13 @@ std::string ReadWholeFile(const std::string& path);
 
 // Whether a regular file (or a link to one) exists at the path.
 bool FileExists(const std::string& path);
+
+// Removes, in the folder (not below it), the temporary files that WriteFileAtomic leaves when
+// the process dies between creating and renaming them: ".<name>.XXXXXX" for a <name> ending in
+// one of `extensions` (".dat", ...). Only for a folder no other process writes. Returns how many
+// went.
+int RemoveLeftoverTemporaries(const std::string& folder,
+                              std::initializer_list<std::string_view> extensions);
 
 // Renames without replacing an existing target; false (errno set) when the rename did not happen.
 bool RenameNoReplace(const std::string& from, const std::string& to);

@@ -35,6 +35,8 @@ public:
 
     // Loads each seen-list from its file in the application folder when the file exists
     // ("Consultados.dat", "ConsultadosNums.dat"); a missing file leaves its list as it is.
+    // First, as the program's start that it is, removes the temporary files that a crash during
+    // a write left in the folder (".Consultados.dat.XXXXXX", ... and those of "certificados/").
     void CarregarListas(const std::string& appDir);
     // Writes both seen-lists to their files, also when empty.
     void SalvarListas(const std::string& appDir) const;

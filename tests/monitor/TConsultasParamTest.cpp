@@ -34,6 +34,40 @@ TEST(SharedState, SeenListsLoadWhenPresentAndAlwaysSave) {
     EXPECT_EQ(dir.Read("ConsultadosNums.dat"), "123456780001951234\r\n123456780001951233\r\n");
 }
 
+TEST(SharedState, TheStartRemovesTemporariesACrashLeft) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.File("certificados"));
+    struct Case {
+        const char* name;
+        bool removed;
+    };
+    const Case cases[] = {
+        {".ConsultadosNums.dat.Ab12Cd", true},  // complete, never renamed
+        {".Consultados.dat.xYz789", true},      // cut short
+        {".Config.dat.000000", true},
+        {".Descansos.dat.q1W2e3", true},
+        {"certificados/.0A1B2C.pfx.AAAAAA", true},
+        {"certificados/.0A1B2C.pem.bbbbbb", true},
+        {"Consultados.dat", false},  // the kept files themselves
+        {"certificados/0A1B2C.pfx", false},
+        {".bashrc.abcdef", false},        // not a file the program keeps
+        {".Consultados.dat.tmp", false},  // not the temporaries' shape
+        {".Consultados.dat.Ab1-Cd", false},
+        {".dat.abcdef", false},
+        {"notas/.Consultados.dat.Ab12Cd", false},  // only the folders the program writes
+    };
+    std::filesystem::create_directory(dir.File("notas"));
+    for (const auto& c : cases) {
+        dir.Write(c.name, "x\r\n");
+    }
+    TConsultasParam param;
+    param.CarregarListas(dir.path().string() + "/");
+    for (const auto& c : cases) {
+        EXPECT_EQ(std::filesystem::exists(dir.File(c.name)), !c.removed) << c.name;
+    }
+    EXPECT_EQ(param.Consultados.Count(), 1u);
+}
+
 TEST(SharedState, ProxyCopiesAreWhole) {
     EXPECT_FALSE((TTravonHttpProxy{" \t", 8080, "", ""}.InUse()));
     EXPECT_FALSE((TTravonHttpProxy{"proxy", 0, "", ""}.InUse()));

@@ -22,6 +22,12 @@ TCadastroResultado Recusa(const std::string& mensagem,
     return r;
 }
 
+// The 14 digits in the dialog's mask, "99.999.999/9999-99": the form every registration stores.
+std::string ComMascara(const std::string& d) {
+    return d.substr(0, 2) + "." + d.substr(2, 3) + "." + d.substr(5, 3) + "/" + d.substr(8, 4) +
+           "-" + d.substr(12, 2);
+}
+
 }  // namespace
 
 std::string TCadastroEmpresa::TextoDoErro(std::string erro) const {
@@ -54,11 +60,17 @@ TCadastroResultado TCadastroEmpresa::Confirmar(
     if (serie == kSemCertificado) {
         return Recusa("É necessário escolher o certificado digital.", Foco::Certificado);
     }
-    if (param_.Empresas.Localizar(e.CNPJ) >= 0) {
+    // One company, one registration, however its number was written (with the mask, bare, or
+    // as an earlier version stored it).
+    bool registered = param_.Empresas.Localizar(e.CNPJ) >= 0;
+    for (const auto& empresa : param_.Empresas.Itens()) {
+        registered = registered || OnlyDigits(empresa->CNPJ()) == digits;
+    }
+    if (registered) {
         return Recusa("CNPJ já cadastrado");
     }
     TCadastroResultado r;
-    r.cnpj = e.CNPJ;
+    r.cnpj = ComMascara(digits);
     r.uf = uf;
     r.serie = e.Certificado;
     TDateTime expiry;
@@ -107,7 +119,7 @@ TCadastroResultado TCadastroEmpresa::Confirmar(
         return r;
     }
     try {
-        param_.Empresas.Inserir(e.CNPJ, uf, r.nome, e.Certificado, e.Senha, r.vencimento);
+        param_.Empresas.Inserir(r.cnpj, uf, r.nome, e.Certificado, e.Senha, r.vencimento);
         r.tipo = Tipo::Cadastrado;
     } catch (const std::exception& ex) {
         r.tipo = Tipo::FalhaInserir;

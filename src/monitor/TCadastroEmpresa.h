@@ -11,7 +11,7 @@ namespace quelvo {
 
 // What the registration dialog collects.
 struct TCadastroEntrada {
-    std::string CNPJ;  // as typed, with its punctuation
+    std::string CNPJ;  // as typed: with its punctuation, or its 14 digits alone
     std::string UF;
     std::string Certificado;  // the chosen serial number, or the placeholder text
     std::string Senha;
@@ -38,7 +38,8 @@ struct TCadastroResultado {
 
 // The rules of the company registration: the checks in their order, the certificate's expiry, a
 // real test query to the national service with the company's certificate, the confirmation and
-// the insertion into the registry.
+// the insertion into the registry. The CNPJ is stored in the dialog's mask ("11.222.333/0001-81")
+// however it was typed, and a number already registered in any spelling is refused.
 class TCadastroEmpresa {
 public:
     static constexpr const char* kSemCertificado =

@@ -19,6 +19,7 @@ const auto kYes = [](const std::string&) { return true; };
 TEST(CadastroEmpresa, ChecksInTheirOrder) {
     MonitorWorld w;
     w.param.Empresas.Inserir("11.222.333/0001-81", "SP", "", "", "", "");
+    w.param.Empresas.Inserir("60746948000112", "SP", "", "", "", "");  // as an old version kept it
     TCadastroEmpresa cadastro(w.param, TConsultasAmbiente::Of(w.AppDir()));
     struct Case {
         TCadastroEntrada in;
@@ -33,8 +34,10 @@ TEST(CadastroEmpresa, ChecksInTheirOrder) {
         {{"45.997.418/0001-53", "SP", sem, "x"},
          "É necessário escolher o certificado digital.",
          Foco::Certificado},
-        // Already registered: refused before the certificate is looked at.
+        // Already registered, in any spelling: refused before the certificate is looked at.
         {{"11.222.333/0001-81", "SP", "NAOEXISTE", "x"}, "CNPJ já cadastrado", Foco::Nenhum},
+        {{"11222333000181", "SP", "NAOEXISTE", "x"}, "CNPJ já cadastrado", Foco::Nenhum},
+        {{"60.746.948/0001-12", "SP", "NAOEXISTE", "x"}, "CNPJ já cadastrado", Foco::Nenhum},
     };
     for (const auto& c : cases) {
         const auto r = cadastro.Confirmar(c.in, kYes);
@@ -47,7 +50,7 @@ TEST(CadastroEmpresa, ChecksInTheirOrder) {
     EXPECT_EQ(missing.tipo, Tipo::Erro);
     EXPECT_EQ(missing.mensagem.rfind("\r\nSerial Number \"ABC\"", 0), 0u);
     EXPECT_TRUE(w.service.Queries().empty());
-    EXPECT_EQ(w.param.Empresas.Quantidade(), 1);
+    EXPECT_EQ(w.param.Empresas.Quantidade(), 2);
 }
 
 TEST(CadastroEmpresa, ExpiryTestQueryConfirmation) {

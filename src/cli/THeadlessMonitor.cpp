@@ -48,7 +48,7 @@ bool THeadlessMonitor::Login() {
         out_ << *result.info << "\n";
     }
     if (result.outcome == TLoginResult::Outcome::Nothing) {
-        out_ << "Usuário e senha do site não informados: use --login USUARIO SENHA.\n";
+        out_ << "Usuário e senha do site não informados: use --login USUARIO -.\n";
     }
     return result.outcome == TLoginResult::Outcome::LoggedIn;
 }

@@ -1,6 +1,11 @@
 #include "cli/TMonitorCli.h"
 
+#include <termios.h>
+#include <unistd.h>
+
 #include <exception>
+#include <filesystem>
+#include <iostream>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -39,6 +44,43 @@ const std::map<std::string, size_t> kCommands = {
     {"--empresas", 0}};
 const std::map<std::string, size_t> kOptions = {{"--pasta", 1}, {"--senha", 1}, {"--sim", 0}};
 
+// Other spellings of two commands.
+const std::map<std::string, std::string> kAliases = {
+    {"--help", "--ajuda"}, {"-h", "--ajuda"}, {"--version", "--versao"}};
+
+// The commands that only read the application folder: a folder that does not exist is a
+// mistake in the command line, never a new empty folder.
+bool OnlyReads(const std::string& command) {
+    return command.empty() || command == "--ciclo" || command == "--continuo" ||
+           command == "--empresas" || command == "--certificados";
+}
+
+// The word that, in the place of a password, reads it from standard input.
+constexpr const char* kFromInput = "-";
+
+// Terminal echo off for the life of the object.
+class EchoOff {
+public:
+    EchoOff() {
+        if (::tcgetattr(STDIN_FILENO, &saved_) == 0) {
+            termios quiet = saved_;
+            quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
+            active_ = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+        }
+    }
+    EchoOff(const EchoOff&) = delete;
+    EchoOff& operator=(const EchoOff&) = delete;
+    ~EchoOff() {
+        if (active_) {
+            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
+        }
+    }
+
+private:
+    termios saved_{};
+    bool active_ = false;
+};
+
 std::atomic<bool> gStop{false};
 
 void OnStopSignal(int) {
@@ -48,7 +90,8 @@ void OnStopSignal(int) {
 std::optional<Command> Parse(const std::vector<std::string>& args) {
     Command cmd;
     for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
+        const auto alias = kAliases.find(args[i]);
+        const std::string& a = alias == kAliases.end() ? args[i] : alias->second;
         if (auto o = kOptions.find(a); o != kOptions.end()) {
             if (i + o->second >= args.size() || cmd.options.count(a)) {
                 return std::nullopt;
@@ -75,29 +118,37 @@ void TMonitorCli::PrintUsage(std::ostream& to) const {
     to << "Uso: quelvo-monitor [--pasta PASTA] COMANDO\n"
           "\n"
           "Comandos:\n"
-          "  --importar-certificado ARQUIVO --senha SENHA\n"
+          "  --importar-certificado ARQUIVO --senha -\n"
           "                  importa um certificado digital PKCS#12 (.pfx ou .p12) e mostra\n"
           "                  o seu número de série na última linha\n"
           "  --ciclo         (também sem comando) carrega o aplicativo, faz o login com o usuário\n"
           "                  guardado e executa um ciclo de consultas e envios; saída 3 quando o\n"
           "                  login falha\n"
           "  --continuo      o mesmo, repetido a cada intervalo até SIGINT ou SIGTERM\n"
-          "  --cadastrar CNPJ UF SERIE SENHA [--sim]\n"
+          "  --cadastrar CNPJ UF SERIE - [--sim]\n"
           "                  cadastra uma empresa (faz a consulta de teste); sem --sim\n"
           "                  só mostra o que cadastraria; saída 4 quando recusada\n"
           "  --empresas      lista as empresas com a situação de cada uma\n"
           "  --certificados  lista os certificados (série, titular, vencimento)\n"
-          "  --login USUARIO SENHA\n"
+          "  --login USUARIO -\n"
           "                  guarda o usuário e a senha do site e faz o login (saída 3 quando\n"
           "                  o site não aceita)\n"
-          "  --versao        mostra a versão\n"
-          "  --ajuda         mostra este texto\n"
+          "  --versao, --version\n"
+          "                  mostra a versão\n"
+          "  --ajuda, --help, -h\n"
+          "                  mostra este texto\n"
           "\n"
-          "  --pasta PASTA   pasta do aplicativo (padrão: a pasta do executável)\n";
+          "  --pasta PASTA   pasta do aplicativo (padrão: a pasta do executável); os comandos\n"
+          "                  que só leem (--ciclo, --continuo, --empresas, --certificados)\n"
+          "                  recusam uma pasta que não existe (saída 2)\n"
+          "\n"
+          "Senhas: \"-\" no lugar de uma senha a lê da entrada padrão (uma linha, sem eco no\n"
+          "terminal), e ela não aparece no ps nem no histórico do shell. A senha escrita no\n"
+          "lugar do \"-\" também é aceita, mas fica visível para os outros usuários.\n";
 }
 
 int TMonitorCli::Run(const std::vector<std::string>& args) {
-    const auto cmd = Parse(args);
+    auto cmd = Parse(args);
     if (!cmd) {
         PrintUsage(err_);
         return kExitUsage;
@@ -119,6 +170,31 @@ int TMonitorCli::Run(const std::vector<std::string>& args) {
     if (cmd->name == "--ajuda") {
         PrintUsage(out_);
         return kExitOk;
+    }
+    if (OnlyReads(cmd->name) && cmd->options.count("--pasta") > 0) {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(ApplicationDir(), ec)) {
+            err_ << "A pasta " << cmd->options.at("--pasta") << " não existe.\n";
+            return kExitUsage;
+        }
+    }
+    // Passwords given as "-" come from standard input, never from the command line.
+    std::string* password = nullptr;
+    if (cmd->name == "--login") {
+        password = &cmd->values[1];
+    } else if (cmd->name == "--cadastrar") {
+        password = &cmd->values[3];
+    } else if (hasPassword) {
+        password = &cmd->options.at("--senha");
+    }
+    if (password && *password == kFromInput) {
+        const auto read =
+            ReadPassword(cmd->name == "--login" ? "Senha do site: " : "Senha do certificado: ");
+        if (!read) {
+            err_ << "Nenhuma senha foi lida da entrada padrão.\n";
+            return kExitUsage;
+        }
+        *password = *read;
     }
     try {
         // One program at a time on a folder's files, for the whole run.
@@ -152,6 +228,27 @@ int TMonitorCli::Run(const std::vector<std::string>& args) {
     }
 }
 
+std::optional<std::string> TMonitorCli::ReadPassword(const std::string& prompt) {
+    const bool terminal = in_.rdbuf() == std::cin.rdbuf() && ::isatty(STDIN_FILENO) == 1;
+    std::string line;
+    bool read = false;
+    if (terminal) {
+        err_ << prompt << std::flush;
+        const EchoOff quiet;
+        read = static_cast<bool>(std::getline(in_, line));
+        err_ << "\n";
+    } else {
+        read = static_cast<bool>(std::getline(in_, line));
+    }
+    if (!read && line.empty()) {
+        return std::nullopt;
+    }
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return line;
+}
+
 int TMonitorCli::ImportCertificate(const std::string& file, const std::string& password) {
     TCertificateStore store = TCertificateStore::Default();
     const TCertificate cert = store.Import(file, password);
@@ -177,6 +274,13 @@ int TMonitorCli::Login(const std::string& usuario, const std::string& senha) {
 }
 
 int TMonitorCli::Monitor(bool continuous) {
+    if (continuous) {
+        // From the start: a request to end that comes while loading or logging in ends the run
+        // as cleanly as one that comes during a cycle.
+        gStop = false;
+        std::signal(SIGINT, OnStopSignal);
+        std::signal(SIGTERM, OnStopSignal);
+    }
     THeadlessMonitor monitor(ApplicationDir(), out_, err_);
     if (!monitor.Carregar()) {
         monitor.Salvar();
@@ -187,9 +291,6 @@ int TMonitorCli::Monitor(bool continuous) {
         return kExitLoginFailed;
     }
     if (continuous) {
-        gStop = false;
-        std::signal(SIGINT, OnStopSignal);
-        std::signal(SIGTERM, OnStopSignal);
         monitor.Continuo(gStop);
     } else {
         monitor.Ciclo();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,12 +17,18 @@ public:
     static constexpr int kExitLoginFailed = 3;
     static constexpr int kExitRefused = 4;
 
-    TMonitorCli(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+    // `in` is where a password given as "-" is read from (the program's standard input).
+    TMonitorCli(std::ostream& out, std::ostream& err, std::istream& in)
+        : out_(out), err_(err), in_(in) {}
 
     int Run(const std::vector<std::string>& args);
     void PrintUsage(std::ostream& to) const;
 
 private:
+    // A password given as "-": one line of the input, not echoed when it is a terminal. Nothing
+    // when the input ends before any character.
+    std::optional<std::string> ReadPassword(const std::string& prompt);
+
     int ImportCertificate(const std::string& file, const std::string& password);
     int ListCertificates();
     int Login(const std::string& usuario, const std::string& senha);
@@ -31,6 +38,7 @@ private:
 
     std::ostream& out_;
     std::ostream& err_;
+    std::istream& in_;
 };
 
 }  // namespace quelvo

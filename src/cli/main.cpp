@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     // call, never the end of the program.
     std::signal(SIGPIPE, SIG_IGN);
     curl_global_init(CURL_GLOBAL_DEFAULT);
-    quelvo::TMonitorCli cli(std::cout, std::cerr);
+    quelvo::TMonitorCli cli(std::cout, std::cerr, std::cin);
     const int code = cli.Run(std::vector<std::string>(argv + 1, argv + argc));
     std::cout.flush();
     curl_global_cleanup();

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,9 +27,12 @@ struct Result {
 };
 
 // Runs quelvo-monitor with the arguments (already quoted for the shell); standard error joins
-// standard output.
-Result Monitor(const std::string& args) {
-    const std::string cmd = std::string("'") + QUELVO_MONITOR + "' " + args + " 2>&1";
+// standard output. `input` (shell-quoted) is fed to its standard input as one line; without it
+// the standard input is empty.
+Result Monitor(const std::string& args, const std::string& input = "") {
+    const std::string feed = input.empty() ? "" : "printf '%s\\n' " + input + " | ";
+    const std::string cmd =
+        feed + "'" + QUELVO_MONITOR + "' " + args + (input.empty() ? " </dev/null" : "") + " 2>&1";
     FILE* pipe = ::popen(cmd.c_str(), "r");
     std::string out;
     std::array<char, 4096> buf;
@@ -48,10 +53,18 @@ std::string LastLine(const std::string& text) {
 }
 
 TEST(MonitorCli, UsageAndVersion) {
-    EXPECT_EQ(Monitor("--versao").out, std::string(QUELVO_VERSION) + "\n");
-    const auto help = Monitor("--ajuda");
-    EXPECT_EQ(help.code, 0);
-    EXPECT_NE(help.out.find("Uso: quelvo-monitor"), std::string::npos);
+    for (const char* version : {"--versao", "--version"}) {
+        EXPECT_EQ(Monitor(version).out, std::string(QUELVO_VERSION) + "\n") << version;
+    }
+    for (const char* ajuda : {"--ajuda", "--help", "-h"}) {
+        const auto help = Monitor(ajuda);
+        EXPECT_EQ(help.code, 0) << ajuda;
+        EXPECT_EQ(help.out.rfind("Uso: quelvo-monitor", 0), 0u) << ajuda;
+        // The password form shown is the one that keeps it off the command line.
+        EXPECT_NE(help.out.find("--login USUARIO -\n"), std::string::npos) << help.out;
+        EXPECT_NE(help.out.find("--senha -\n"), std::string::npos) << help.out;
+        EXPECT_NE(help.out.find("--cadastrar CNPJ UF SERIE - [--sim]"), std::string::npos);
+    }
     // No command runs a cycle; with no stored user the login fails.
     TempDir dir;
     const auto bare = Monitor("--pasta '" + dir.path().string() + "'");
@@ -63,6 +76,97 @@ TEST(MonitorCli, UsageAndVersion) {
         EXPECT_EQ(r.code, 2) << bad;
         EXPECT_NE(r.out.find("Uso: quelvo-monitor"), std::string::npos) << bad;
     }
+}
+
+TEST(MonitorCli, ReadingCommandsRefuseAMissingFolder) {
+    TempDir dir;
+    const std::string missing = dir.File("nao-existe");
+    for (const char* command : {"--ciclo", "--continuo", "--empresas", "--certificados", ""}) {
+        const auto r = Monitor("--pasta '" + missing + "' " + command);
+        EXPECT_EQ(r.code, 2) << command;
+        EXPECT_EQ(r.out, "A pasta " + missing + " não existe.\n") << command;
+        EXPECT_FALSE(std::filesystem::exists(missing)) << command;
+    }
+    // A file is no folder either.
+    const std::string file = dir.Write("arquivo", "x");
+    EXPECT_EQ(Monitor("--pasta '" + file + "' --empresas").code, 2);
+    // Commands that store something make their folder.
+    const auto r = Monitor("--pasta '" + missing + "' --importar-certificado '" +
+                               dir.Write("x.pfx", "nada") + "' --senha -",
+                           "x");
+    EXPECT_EQ(r.code, 1) << r.out;
+    EXPECT_TRUE(std::filesystem::is_directory(missing));
+}
+
+TEST(MonitorCli, PasswordsFromStandardInput) {
+    const auto& pki = SharedPki();
+    TempDir dir;
+    const auto a = pki.IssueECnpj("EMPRESA A", "11222333000181");
+    const std::string fa = dir.Write("a.pfx", pki.Pkcs12(a, "um dois", false));
+    const std::string app = "--pasta '" + dir.File("app") + "' ";
+    // "-" reads the password, one line, from standard input.
+    auto r = Monitor(app + "--importar-certificado '" + fa + "' --senha -", "'um dois'");
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(LastLine(r.out), SerialNumberOf(a.cert.get()));
+    // The old form still works.
+    r = Monitor(app + "--importar-certificado '" + fa + "' --senha 'um dois'");
+    EXPECT_EQ(r.code, 0) << r.out;
+    // Nothing to read: a usage error, in one line.
+    r = Monitor(app + "--importar-certificado '" + fa + "' --senha -");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.out, "Nenhuma senha foi lida da entrada padrão.\n");
+
+    standin::TSiteStandIn site;
+    site.AddUser("ana", "s&nha-x", "42");
+    dir.Write("app/Servidores.ini", "[Servidores]\r\nSite=" + site.HostPort() + "\r\n");
+    r = Monitor(app + "--login ana -", "'s&nha-x'");
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(dir.Read("app/Config.dat"), "[Config]\r\nUsuario=ana\r\nSenha=s&nha-x\r\n");
+    // A line ended by CR LF gives the password without its CR.
+    r = Monitor(app + "--login ana -", "'s&nha-x\r'");
+    EXPECT_EQ(r.code, 0) << r.out;
+}
+
+TEST(MonitorCli, APasswordTypedAtATerminalIsNotEchoed) {
+    standin::TSiteStandIn site;
+    site.AddUser("ana", "segredo-tty", "42");
+    TempDir dir;
+    dir.Write("Servidores.ini", "[Servidores]\r\nSite=" + site.HostPort() + "\r\n");
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::execl(QUELVO_MONITOR, QUELVO_MONITOR, "--pasta", dir.path().c_str(), "--login", "ana",
+                "-", nullptr);
+        ::_exit(127);
+    }
+    // Everything the terminal shows, until the program ends.
+    std::string screen;
+    const auto readUntil = [&](const std::string& wanted) {
+        char buf[256];
+        for (int i = 0; i < 100 && screen.find(wanted) == std::string::npos; ++i) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 100) > 0) {
+                const ssize_t n = ::read(master, buf, sizeof buf);
+                if (n <= 0) {
+                    break;
+                }
+                screen.append(buf, static_cast<size_t>(n));
+            }
+        }
+    };
+    readUntil("Senha do site: ");
+    ASSERT_NE(screen.find("Senha do site: "), std::string::npos) << screen;
+    const std::string typed = "segredo-tty\n";
+    ASSERT_EQ(::write(master, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+    readUntil("\n");
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    readUntil("\x04");  // whatever is left
+    ::close(master);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << screen;
+    EXPECT_EQ(screen.find("segredo-tty"), std::string::npos) << screen;
+    EXPECT_EQ(dir.Read("Config.dat"), "[Config]\r\nUsuario=ana\r\nSenha=segredo-tty\r\n");
 }
 
 TEST(MonitorCli, ImportAndListCertificates) {

@@ -23,10 +23,13 @@ struct Result {
     std::string err;
 };
 
-// Runs quelvo-monitor in the world's folder; standard output and error apart.
-Result Monitor(MonitorWorld& w, const std::vector<std::string>& args) {
+// Runs quelvo-monitor in the world's folder; standard output and error apart, `input` on its
+// standard input.
+Result Monitor(MonitorWorld& w, const std::vector<std::string>& args,
+               const std::string& input = "") {
     const std::string outFile = w.dir.File("saida.txt");
     const std::string errFile = w.dir.File("erros.txt");
+    const std::string inFile = w.dir.Write("entrada.txt", input);
     const pid_t pid = ::fork();
     if (pid == 0) {
         std::vector<std::string> all = {QUELVO_MONITOR, "--pasta", w.AppDir()};
@@ -36,6 +39,7 @@ Result Monitor(MonitorWorld& w, const std::vector<std::string>& args) {
             argv.push_back(a.data());
         }
         argv.push_back(nullptr);
+        std::freopen(inFile.c_str(), "r", stdin);
         std::freopen(outFile.c_str(), "w", stdout);
         std::freopen(errFile.c_str(), "w", stderr);
         ::execv(argv[0], argv.data());
@@ -68,14 +72,21 @@ TEST(MonitorCycle, RegisterThenRunCycles) {
     r = Monitor(w, {"--cadastrar", "11.222.333/0001-81", "ZZ", w.a.serial, w.a.senha, "--sim"});
     EXPECT_EQ(r.code, 4);
     EXPECT_EQ(r.err, "É necessário escolher a UF.\n");
-    r = Monitor(w, {"--cadastrar", "11.222.333/0001-81", "SP", w.a.serial, w.a.senha, "--sim"});
+    // The bare digits, the password from standard input: stored with the dialog's mask.
+    r = Monitor(w, {"--cadastrar", "11222333000181", "SP", w.a.serial, "-", "--sim"},
+                w.a.senha + "\n");
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("Empresa cadastrada:\n11.222.333/0001-81\tSP\tEMPRESA A LTDA\t"),
               std::string::npos)
         << r.out;
-    r = Monitor(w, {"--cadastrar", "11.222.333/0001-81", "SP", w.a.serial, w.a.senha, "--sim"});
-    EXPECT_EQ(r.code, 4);
-    EXPECT_EQ(r.err, "CNPJ já cadastrado\n");
+    EXPECT_NE(w.dir.Read("Empresas2.dat").find("<CNPJ>11.222.333/0001-81</CNPJ>"),
+              std::string::npos);
+    // The same number in either spelling is refused.
+    for (const char* cnpj : {"11.222.333/0001-81", "11222333000181"}) {
+        r = Monitor(w, {"--cadastrar", cnpj, "SP", w.a.serial, w.a.senha, "--sim"});
+        EXPECT_EQ(r.code, 4) << cnpj;
+        EXPECT_EQ(r.err, "CNPJ já cadastrado\n") << cnpj;
+    }
 
     r = Monitor(w, {"--ciclo"});
     EXPECT_EQ(r.code, 0) << r.err;
@@ -136,6 +147,31 @@ TEST(MonitorCycle, ContinuousStopsOnSigterm) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_NE(w.dir.Read("saida.txt").find("Esperando 30 minutos"), std::string::npos);
     EXPECT_NE(w.dir.Read("Config.dat").find("N60Minutos1=0"), std::string::npos);
+}
+
+TEST(MonitorCycle, ContinuousStopsCleanlyOnAnEarlySigterm) {
+    // SIGTERM while the program still logs in: it ends as cleanly as during a cycle.
+    MonitorWorld w;
+    StoreLogin(w);
+    w.site.Script("/usuario/comandos.aspx?t=login&usuario=ana@empresa.com&senha=segredo",
+                  standin::Response{200, "", {}, "OK", std::chrono::milliseconds(1500)});
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::freopen(w.dir.File("saida.txt").c_str(), "w", stdout);
+        ::execl(QUELVO_MONITOR, QUELVO_MONITOR, "--pasta", w.AppDir().c_str(), "--continuo",
+                nullptr);
+        ::_exit(127);
+    }
+    for (int i = 0; i < 200 && w.site.Requests().empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal itself";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(w.service.Queries().empty());  // no cycle started after the request to end
+    EXPECT_NE(w.dir.Read("Config.dat").find("N60Minutos1=0"), std::string::npos);  // saved
 }
 
 // Killed at any moment, the program leaves every file it keeps whole.

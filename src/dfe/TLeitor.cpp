@@ -154,7 +154,10 @@ std::string TLeitor::RawField(const std::string& tag, const std::string& stopTag
         }
     }
     const size_t begin = a + open.size();
-    const size_t end = FindUpper(Grupo, "</" + t + ">");
+    std::string closing = "</";  // built in steps: GCC 12 warns falsely on "</" + t + ">"
+    closing += t;
+    closing += '>';
+    const size_t end = FindUpper(Grupo, closing);
     if (end == std::string::npos || end < begin) {
         return {};
     }

@@ -210,7 +210,6 @@ void CycleAgainstADecompressionBomb() {
         Monitor(app, {"--cadastrar", "11222333000181", "SP", serial, "1234", "--sim"}).status;
     armed = true;
     const Run cycle = Monitor(app, {"--ciclo"});
-    const Run list = Monitor(app, {"--empresas"});
 
     std::printf(
         "quelvo-monitor --ciclo, first answer: one docZip of %zu KiB that inflates to "
@@ -220,11 +219,17 @@ void CycleAgainstADecompressionBomb() {
                 registered, cycle.status);
     std::printf("  peak memory of the cycle: %.1f MB (goal: under 200 MB)\n",
                 static_cast<double>(cycle.peakKiB) / 1024.0);
-    const size_t line = list.out.find("11.222.333/0001-81");
-    std::printf("  company status: %s\n\n",
-                line == std::string::npos
-                    ? list.out.c_str()
-                    : list.out.substr(line, list.out.find('\n', line) - line).c_str());
+    // The company list the cycle printed last: the company's status after its turn, on one line.
+    const size_t line = cycle.out.rfind("11.222.333/0001-81\t");
+    std::string status =
+        line == std::string::npos ? cycle.out : cycle.out.substr(line);  // the last company listed
+    for (size_t at = status.find("\r\n"); at != std::string::npos; at = status.find("\r\n")) {
+        status.replace(at, 2, " ");
+    }
+    while (!status.empty() && status.back() == '\n') {
+        status.pop_back();
+    }
+    std::printf("  company status after the cycle: %s\n\n", status.c_str());
     std::error_code ec;
     std::filesystem::remove_all(app, ec);
 }

@@ -341,6 +341,13 @@ void TTravonHttp::UpdateCookies() {
         if (item.empty() || eq == std::string::npos) {
             continue;  // a bare attribute (Secure) carries no cookie
         }
+        // A control character would go back to the site inside the Cookie header line (a CR
+        // would even end it): no real cookie holds one.
+        if (std::any_of(item.begin(), item.end(), [](char c) {
+                return static_cast<unsigned char>(c) < 0x20 || c == '\x7f';
+            })) {
+            continue;
+        }
         const std::string name = item.substr(0, eq);
         const std::string value = item.substr(eq + 1);
         const auto it = std::find_if(jar.begin(), jar.end(), [&](const auto& e) {

@@ -108,6 +108,8 @@ public:
     void SetHeader(const std::string& name, const std::string& value);
     // A header of the last answer; "" when absent.
     std::string ResponseHeader(const std::string& name) const;
+    // Takes the Set-Cookie lines of ResponseHeaders into the jar (after every answer read).
+    void UpdateCookies();
 
     TTravonHttpProxy Proxy;
     TTravonHttpRequest Request;
@@ -135,7 +137,6 @@ private:
     void SendTo(const std::string& url, const std::string& verb, const BodySink& sink,
                 int64_t limit);
     void ApplyHeaders();
-    void UpdateCookies();
     [[noreturn]] void RaiseStatus(int status) const;
 
     std::unique_ptr<Curl> curl_;

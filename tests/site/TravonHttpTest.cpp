@@ -245,6 +245,28 @@ TEST(TravonHttp, CookiesAcrossRequestsOfOneObject) {
     EXPECT_EQ(server.Requests().back().Header("Cookie"), "");
 }
 
+TEST(TravonHttp, CookiesWithControlCharactersAreNotKept) {
+    // Found by fuzzing: a control character of a Set-Cookie line reached the Cookie header.
+    struct Case {
+        const char* what;
+        std::vector<std::string> headers;
+        std::string jar;
+    };
+    const Case cases[] = {
+        {"in the name", {"HTTP/1.1 200 OK", "Set-Cookie:%\x1e=Wc", "Set-Cookie: b=2"}, "b=2;"},
+        {"in the value, a bare CR", {"Set-Cookie: a=1\r[x]=y; Path=/", "Set-Cookie: c=3"}, "c=3;"},
+        {"DEL in the value", {"Set-Cookie: a=1\x7f"}, ""},
+        {"a tab inside", {"Set-Cookie: a=\t1"}, ""},
+        {"blanks and controls around are trimmed", {"Set-Cookie: \t a=1 \x01"}, "a=1;"},
+    };
+    for (const auto& c : cases) {
+        TTravonHttp http;
+        http.ResponseHeaders = c.headers;
+        http.UpdateCookies();
+        EXPECT_EQ(http.Cookies, c.jar) << c.what;
+    }
+}
+
 TEST(TravonHttp, TextDecodingByContentTypeAndMark) {
     struct Case {
         const char* contentType;

@@ -1,5 +1,7 @@
 #include "shell/TF_Principal.h"
 
+#include <unistd.h>
+
 #include <QAction>
 #include <QActionGroup>
 #include <QCheckBox>
@@ -224,6 +226,7 @@ TF_Principal::TF_Principal(const QStringList& argumentos, QWidget* parent)
         entradas[i]->setChecked(i == settings.IntervaloMarcado);
     }
     schedule_ = std::make_unique<TMonitorSchedule>(param_, sync_, TConsultasAmbiente::Of(appDir_));
+    atualizacao_ = std::make_unique<TMonitorUpdate>(appDir_, RunningExecutable(), ::getpid());
     // Each lookup of the tick opens the certificate store: the window stays responsive between
     // companies.
     schedule_->EntreEmpresas = [] { QCoreApplication::processEvents(); };
@@ -237,6 +240,7 @@ TF_Principal::~TF_Principal() {
     sync_.Encerrar();
     param_.AtualizarLista = nullptr;
     schedule_.reset();
+    atualizacao_.reset();
     if (F_Principal == this) {
         F_Principal = nullptr;
     }
@@ -433,7 +437,12 @@ void TF_Principal::Timer1Timer() {
         TimerMonitor->stop();
     }
     TimerAtualizacaoTimer();
-    TMonitorUpdate::OfferUpdate();
+    if (atualizacao_->OfferUpdate([](const std::string& q) { return Confirm(q); },
+                                  TDateTime::Now())) {
+        // The script replaces the executable once this program has ended: at once, without
+        // the close handler.
+        EncerrarAgora();
+    }
 }
 
 void TF_Principal::TimerMonitorTimer() {
@@ -457,7 +466,7 @@ void TF_Principal::TimerFecharTimer() {
 }
 
 void TF_Principal::TimerAtualizacaoTimer() {
-    TMonitorUpdate::IniciarVerificacao(param_);
+    atualizacao_->IniciarVerificacao(param_.Proxy.Get());
 }
 
 void TF_Principal::ButVerificarClick() {

@@ -318,8 +318,9 @@ void TStandInServer::Serve(int fd, int connection) {
                 out += n + ": " + v + "\r\n";
             }
             out += "Content-Length: " + std::to_string(res.body.size()) + "\r\n\r\n";
-            out += res.body;
-            if (!channel.Write(out) || SameName(req.Header("Connection"), "close")) {
+            out += res.cutAfter ? res.body.substr(0, *res.cutAfter) : res.body;
+            if (!channel.Write(out) || res.cutAfter ||
+                SameName(req.Header("Connection"), "close")) {
                 break;
             }
         }

@@ -37,6 +37,9 @@ struct Response {
     std::string body;
     std::chrono::milliseconds delay{0};  // wait before answering (a slow server)
     bool hangUp = false;                 // close the connection without answering
+    // Announce the whole body but close the connection after this many of its bytes (a cut
+    // download); nothing when the body goes whole.
+    std::optional<size_t> cutAfter{};
 };
 
 using Handler = std::function<Response(const Request&)>;

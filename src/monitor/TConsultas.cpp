@@ -61,7 +61,7 @@ const std::string kRegua(74, '=');
 TConsultasAmbiente TConsultasAmbiente::Of(const std::string& appDir) {
     return TConsultasAmbiente{appDir, TServidores::Load(appDir),
                               TCertificateStore(appDir + "certificados/"),
-                              appDir + "ac-confiaveis/"};
+                              appDir + "ac-confiaveis/", std::make_shared<TDescansos>(appDir)};
 }
 
 TConsultas::TConsultas(TConsultasParam& param, IConsultasSync& sync, TConsultasAmbiente ambiente)
@@ -159,7 +159,19 @@ void TConsultas::Turno(const EmpresaPtr& empresa, TNFeClient& client) {
     NovasNotas = 0;
     empresa->SetStatus(kEstadoBuscando, "Buscando...");
     sync_.AtualizaLista();
+    const std::string cnpj = OnlyDigits(empresa->CNPJ());
     try {
+        AvisarArquivosDanificados();
+        const auto agora = ambiente_.relogio();
+        if (const auto descanso = ambiente_.descansos->Ativo(cnpj, agora, ambiente_.descanso)) {
+            // The service must not be asked for this CNPJ yet.
+            empresa->SetStatus(
+                descanso->cStat == kCStatConsumoIndevido ? kEstadoErro : kEstadoEsperando,
+                TDescansos::Texto(*descanso, agora));
+            sync_.AtualizaLista();
+            sync_.AtualizaLista();
+            return;
+        }
         auto& cert = client.Configuracoes.Certificados;
         cert.SetNumeroSerie(empresa->CertificadoDigital());
         cert.SetSenha(empresa->CertSenha());
@@ -168,7 +180,6 @@ void TConsultas::Turno(const EmpresaPtr& empresa, TNFeClient& client) {
         if (!uf) {
             throw std::runtime_error("UF inválida: \"" + empresa->UF() + "\".");
         }
-        const std::string cnpj = OnlyDigits(empresa->CNPJ());
         if (client.RequestDistribution(*uf, cnpj, "0", "0")) {
             MaxNSU = ToInt32(client.Services.Distribution.Response().maxNSU).value_or(0);
             ProcessarDocumentos(client, cnpj, 0);
@@ -182,17 +193,59 @@ void TConsultas::Turno(const EmpresaPtr& empresa, TNFeClient& client) {
             Log("O servidor nacional da fazenda não tem novas notas para o CNPJ: " +
                 empresa->CNPJ() + "\r\n" + kRegua);
         } else {
-            const std::string n = FormatThousands(NovasNotas);
-            Log(n + " novas notas foi inseridas para o CNPJ: " + empresa->CNPJ() + "\r\n" + kRegua);
-            fim = n + " novas notas foi inseridas";
+            fim = FormatThousands(NovasNotas) + " novas notas foi inseridas";
+            LogNovasNotas(empresa);
         }
         empresa->SetStatus(kEstadoEsperando, fim);
+        sync_.AtualizaLista();
+    } catch (const ENFeRejeicao& e) {
+        if (e.cStat == kCStatConsumoIndevido) {
+            ConsumoIndevido(empresa, cnpj, e);
+        } else {
+            empresa->SetStatus(kEstadoErro, e.what());
+        }
         sync_.AtualizaLista();
     } catch (const std::exception& e) {
         empresa->SetStatus(kEstadoErro, e.what());
         sync_.AtualizaLista();
     }
     sync_.AtualizaLista();
+}
+
+void TConsultas::LogNovasNotas(const EmpresaPtr& empresa) {
+    Log(FormatThousands(NovasNotas) + " novas notas foi inseridas para o CNPJ: " + empresa->CNPJ() +
+        "\r\n" + kRegua);
+}
+
+void TConsultas::AvisarArquivosDanificados() {
+    if (const std::string aviso = ambiente_.descansos->TomarAviso(); !aviso.empty()) {
+        Log(aviso);
+    }
+}
+
+void TConsultas::Descansar(const std::string& cnpj, int cStat) {
+    ambiente_.descansos->Descansar(cnpj, ambiente_.relogio() + ambiente_.descanso, cStat);
+}
+
+void TConsultas::ConsumoIndevido(const EmpresaPtr& empresa, const std::string& cnpj,
+                                 const ENFeRejeicao& e) {
+    const auto agora = ambiente_.relogio();
+    std::string falha;
+    try {
+        Descansar(cnpj, kCStatConsumoIndevido);
+    } catch (const std::exception& x) {
+        // The rest still holds for this run; only a restart would forget it.
+        falha = std::string(" ") + x.what();
+    }
+    const std::string motivo = std::to_string(e.cStat) + " - " + e.xMotivo;
+    empresa->SetStatus(kEstadoErro, motivo);
+    std::string linha = "Consumo indevido para o CNPJ: " + empresa->CNPJ() + " (" + motivo +
+                        "). Nova consulta após " +
+                        TDescansos::Quando(agora + ambiente_.descanso, agora) + ".";
+    if (NovasNotas > 0) {
+        linha += " " + FormatThousands(NovasNotas) + " novas notas foram inseridas antes.";
+    }
+    Log(linha + falha);
 }
 
 void TConsultas::Caminhada(TNFeClient& client, const std::string& cnpj, int uf) {
@@ -207,6 +260,11 @@ void TConsultas::Caminhada(TNFeClient& client, const std::string& cnpj, int uf) 
                     ProcessarDocumentos(client, cnpj, s);
                 }
                 continuar = client.Services.Distribution.Response().cStat == 138;
+            } catch (const ENFeRejeicao& e) {
+                // The CNPJ is blocked: every further query would start the hour again.
+                if (e.cStat == kCStatConsumoIndevido) {
+                    throw;
+                }
             } catch (...) {
                 // A failed NSU is queried again in a later cycle; the walk goes on.
             }
@@ -225,29 +283,42 @@ void TConsultas::ProcessarDocumentos(TNFeClient& client, const std::string& cnpj
     if (response.cStat != 138) {
         return;
     }
-    const std::string queryKey = cnpj + std::to_string(nsu);
     for (const auto& item : response.docZip) {
-        const std::string& key = item.resNFe.chNFe;
-        if (item.XML.find("<resNFe ") == std::string::npos) {
-            // A full invoice or an event: handled as it is, nothing to send.
-            if (!param_.Consultados.Contains(key)) {
-                param_.Consultados.Add(key);
-            }
-            if (!param_.ConsultadosNums.Contains(queryKey)) {
-                param_.ConsultadosNums.Add(queryKey);
-            }
-            continue;
-        }
-        if (param_.Consultados.Contains(key)) {
-            continue;
-        }
-        if (nsu != 0 && param_.ConsultadosNums.Contains(queryKey)) {
+        if (RegistrarSemEnvio(item, cnpj, nsu)) {
             continue;
         }
         if (EnviarChave(item.resNFe, cnpj, ToInt32(item.NSU).value_or(0))) {
-            param_.Consultados.Add(key);
+            param_.Consultados.Add(item.resNFe.chNFe);
+            param_.ConsultadosNums.Add(cnpj + std::to_string(nsu));
+        }
+    }
+}
+
+bool TConsultas::RegistrarSemEnvio(const TdocZipCollectionItem& item, const std::string& cnpj,
+                                   long long n) {
+    const std::string& key = item.resNFe.chNFe;
+    const std::string queryKey = cnpj + std::to_string(n);
+    if (item.XML.find("<resNFe ") == std::string::npos) {
+        // A full invoice or an event: handled as it is, nothing to send.
+        RegistrarEnviado(key, queryKey);
+        return true;
+    }
+    if (param_.Consultados.Contains(key)) {
+        // Sent already, for another company: its NSU needs no further query.
+        if (!param_.ConsultadosNums.Contains(queryKey)) {
             param_.ConsultadosNums.Add(queryKey);
         }
+        return true;
+    }
+    return n != 0 && param_.ConsultadosNums.Contains(queryKey);
+}
+
+void TConsultas::RegistrarEnviado(const std::string& chave, const std::string& queryKey) {
+    if (!param_.Consultados.Contains(chave)) {
+        param_.Consultados.Add(chave);
+    }
+    if (!param_.ConsultadosNums.Contains(queryKey)) {
+        param_.ConsultadosNums.Add(queryKey);
     }
 }
 

@@ -1,27 +1,41 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "certificates/TCertificateStore.h"
 #include "common/TServidores.h"
+#include "dfe/ENFeRejeicao.h"
 #include "dfe/TNFeClient.h"
 #include "monitor/IConsultasSync.h"
 #include "monitor/TConsultasParam.h"
+#include "monitor/TDescansos.h"
 
 namespace quelvo {
 
 // Where a worker finds the outside world: the application folder, the hosts, the certificate
-// store and the extra trust anchors of the national service's chain.
+// store and the extra trust anchors of the national service's chain; the files that keep what
+// the national service's usage rules need across cycles and runs (shared by every worker of a
+// schedule); the clock and the length of a rest.
 struct TConsultasAmbiente {
+    using Relogio = std::function<std::chrono::system_clock::time_point()>;
+
     std::string appDir;
     TServidores servidores;
     TCertificateStore store;
     std::string acConfiaveis;
+    std::shared_ptr<TDescansos> descansos;
+    Relogio relogio = [] { return std::chrono::system_clock::now(); };
+    // How long the service blocks a CNPJ after a 656.
+    std::chrono::milliseconds descanso = std::chrono::hours(1);
 
-    // The application folder's: its "Servidores.ini", "certificados" and "ac-confiaveis".
+    // The application folder's: its "Servidores.ini", "certificados", "ac-confiaveis" and
+    // "Descansos.dat".
     static TConsultasAmbiente Of(const std::string& appDir);
     // A new fiscal client for production, with these hosts, store, anchors and the proxy.
     void PrepararCliente(TNFeClient& client, const TTravonHttpProxy& proxy) const;
@@ -68,7 +82,18 @@ public:
 
 private:
     void Turno(const EmpresaPtr& empresa, TNFeClient& client);
+    // The default mode: NSU 0 for maxNSU, then one NSU per query from maxNSU down.
     void Caminhada(TNFeClient& client, const std::string& cnpj, int uf);
+    // Records what a document needs when nothing is to be sent for it (a full invoice, an event,
+    // a summary already handled), with query key d followed by n. False for a summary to send.
+    bool RegistrarSemEnvio(const TdocZipCollectionItem& item, const std::string& cnpj, long long n);
+    void RegistrarEnviado(const std::string& chave, const std::string& queryKey);
+    // A 656: the company's turn ends, and its CNPJ rests.
+    void ConsumoIndevido(const EmpresaPtr& empresa, const std::string& cnpj, const ENFeRejeicao& e);
+    void Descansar(const std::string& cnpj, int cStat);
+    void LogNovasNotas(const EmpresaPtr& empresa);
+    // Logs, once, what the readers of the rule files left out of a damaged file.
+    void AvisarArquivosDanificados();
 
     TConsultasParam& param_;
     IConsultasSync& sync_;

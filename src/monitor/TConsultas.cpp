@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <sstream>
 
+#include "common/ConsultaSequencial.h"
 #include "common/PayloadCipher.h"
+#include "common/ProfileFile.h"
 #include "common/Utils.h"
 #include "common/Win1252.h"
 #include "site/TTravonHttp.h"
@@ -59,9 +61,13 @@ const std::string kRegua(74, '=');
 }  // namespace
 
 TConsultasAmbiente TConsultasAmbiente::Of(const std::string& appDir) {
-    return TConsultasAmbiente{appDir, TServidores::Load(appDir),
+    return TConsultasAmbiente{appDir,
+                              TServidores::Load(appDir),
                               TCertificateStore(appDir + "certificados/"),
-                              appDir + "ac-confiaveis/", std::make_shared<TDescansos>(appDir)};
+                              appDir + "ac-confiaveis/",
+                              std::make_shared<TDescansos>(appDir),
+                              std::make_shared<TUltimosNSU>(appDir),
+                              std::make_shared<TEnviosPendentes>(appDir)};
 }
 
 TConsultas::TConsultas(TConsultasParam& param, IConsultasSync& sync, TConsultasAmbiente ambiente)
@@ -157,14 +163,20 @@ void TConsultas::Execute() {
 
 void TConsultas::Turno(const EmpresaPtr& empresa, TNFeClient& client) {
     NovasNotas = 0;
+    falhasDeEnvio_ = 0;
     empresa->SetStatus(kEstadoBuscando, "Buscando...");
     sync_.AtualizaLista();
     const std::string cnpj = OnlyDigits(empresa->CNPJ());
     try {
         AvisarArquivosDanificados();
+        // What an earlier turn could not deliver goes first: it needs no query.
+        EnviarPendentes(cnpj);
         const auto agora = ambiente_.relogio();
         if (const auto descanso = ambiente_.descansos->Ativo(cnpj, agora, ambiente_.descanso)) {
             // The service must not be asked for this CNPJ yet.
+            if (NovasNotas > 0) {
+                LogNovasNotas(empresa);
+            }
             empresa->SetStatus(
                 descanso->cStat == kCStatConsumoIndevido ? kEstadoErro : kEstadoEsperando,
                 TDescansos::Texto(*descanso, agora));
@@ -180,7 +192,9 @@ void TConsultas::Turno(const EmpresaPtr& empresa, TNFeClient& client) {
         if (!uf) {
             throw std::runtime_error("UF inválida: \"" + empresa->UF() + "\".");
         }
-        if (client.RequestDistribution(*uf, cnpj, "0", "0")) {
+        if (LerConsultaSequencial(TProfileFile(ambiente_.appDir + "Config.dat"))) {
+            TurnoSequencial(client, cnpj, *uf);
+        } else if (client.RequestDistribution(*uf, cnpj, "0", "0")) {
             MaxNSU = ToInt32(client.Services.Distribution.Response().maxNSU).value_or(0);
             ProcessarDocumentos(client, cnpj, 0);
             Caminhada(client, cnpj, *uf);
@@ -218,8 +232,12 @@ void TConsultas::LogNovasNotas(const EmpresaPtr& empresa) {
 }
 
 void TConsultas::AvisarArquivosDanificados() {
-    if (const std::string aviso = ambiente_.descansos->TomarAviso(); !aviso.empty()) {
-        Log(aviso);
+    for (const std::string& aviso :
+         {ambiente_.descansos->TomarAviso(), ambiente_.ultimosNsu->TomarAviso(),
+          ambiente_.pendentes->TomarAviso()}) {
+        if (!aviso.empty()) {
+            Log(aviso);
+        }
     }
 }
 
@@ -276,6 +294,87 @@ void TConsultas::Caminhada(TNFeClient& client, const std::string& cnpj, int uf) 
         LimparPastaTemp(temp);
         sync_.AtualizaProgresso(*this);
     }
+}
+
+void TConsultas::TurnoSequencial(TNFeClient& client, const std::string& cnpj, int uf) {
+    const std::string temp = ambiente_.appDir + "temp/";
+    long long ult = ambiente_.ultimosNsu->Ler(cnpj);
+    int lidos = 0;
+    for (;;) {
+        client.RequestDistribution(uf, cnpj, std::to_string(ult), "");
+        const TRetDistDFeInt& r = client.Services.Distribution.Response();
+        const auto novo = ToInt32(r.ultNSU);
+        const auto max = ToInt32(r.maxNSU);
+        if (!novo || *novo < 0) {
+            throw std::runtime_error(
+                "O serviço nacional respondeu com um ultNSU que não é um número válido: \"" +
+                r.ultNSU + "\".");
+        }
+        // Every summary to send is written down before the stored ultNSU moves past it.
+        std::vector<const TdocZipCollectionItem*> enviar;
+        std::vector<TEnviosPendentes::Envio> pendentes;
+        if (r.cStat == 138) {
+            for (const auto& item : r.docZip) {
+                const long long n = ToInt32(item.NSU).value_or(0);
+                if (!RegistrarSemEnvio(item, cnpj, n)) {
+                    enviar.push_back(&item);
+                    pendentes.push_back({cnpj, n, item.XML});
+                }
+            }
+        }
+        if (!pendentes.empty()) {
+            ambiente_.pendentes->Acrescentar(pendentes);
+        }
+        ambiente_.ultimosNsu->Gravar(cnpj, *novo);
+        std::vector<long long> aceitos;
+        for (size_t i = 0; i < enviar.size() && falhasDeEnvio_ < kFalhasDeEnvioSeguidas; ++i) {
+            const long long n = pendentes[i].nsu;
+            if (EnviarChave(enviar[i]->resNFe, cnpj, static_cast<int>(n))) {
+                RegistrarEnviado(enviar[i]->resNFe.chNFe, cnpj + std::to_string(n));
+                aceitos.push_back(n);
+            }
+        }
+        ambiente_.pendentes->Remover(cnpj, aceitos);
+        lidos += static_cast<int>(r.docZip.size());
+        Progresso = lidos;
+        LimparPastaTemp(temp);
+        sync_.AtualizaProgresso(*this);
+        if (r.cStat == 137 || !max || *novo >= *max) {
+            // Nothing more to read for now: the service wants an hour before the next distNSU.
+            Descansar(cnpj, 137);
+            return;
+        }
+        if (falhasDeEnvio_ >= kFalhasDeEnvioSeguidas) {
+            Log("O site não respondeu; os resumos não enviados do CNPJ " + cnpj +
+                " ficam pendentes para o próximo ciclo.");
+            return;
+        }
+        if (*novo <= ult || !Ativo) {
+            return;  // the next turn goes on from the stored ultNSU
+        }
+        ult = *novo;
+    }
+}
+
+void TConsultas::EnviarPendentes(const std::string& cnpj) {
+    const auto lista = ambiente_.pendentes->DoCnpj(cnpj);
+    std::vector<long long> feitos;
+    for (const auto& envio : lista) {
+        if (falhasDeEnvio_ >= kFalhasDeEnvioSeguidas) {
+            break;
+        }
+        const TresNFe resumo = LerResNFe(envio.xml);
+        const std::string queryKey = cnpj + std::to_string(envio.nsu);
+        if (param_.Consultados.Contains(resumo.chNFe)) {
+            // Delivered meanwhile for another company.
+            RegistrarEnviado(resumo.chNFe, queryKey);
+            feitos.push_back(envio.nsu);
+        } else if (EnviarChave(resumo, cnpj, static_cast<int>(envio.nsu))) {
+            RegistrarEnviado(resumo.chNFe, queryKey);
+            feitos.push_back(envio.nsu);
+        }
+    }
+    ambiente_.pendentes->Remover(cnpj, feitos);
 }
 
 void TConsultas::ProcessarDocumentos(TNFeClient& client, const std::string& cnpj, long long nsu) {
@@ -348,6 +447,7 @@ bool TConsultas::EnviarChave(const TresNFe& resumo, const std::string& cnpj, int
         http.AddFileField("hash", "hash", stream);
         const std::string answer =
             http.PostText("http://" + ambiente_.servidores.SiteChaves + "/chaves.php");
+        falhasDeEnvio_ = 0;
         const bool accepted = answer == "OK" || answer == "JA";
         if (answer == "OK") {
             ++NovasNotas;
@@ -366,6 +466,7 @@ bool TConsultas::EnviarChave(const TresNFe& resumo, const std::string& cnpj, int
                                                              : "ERRO"));
         return accepted;
     } catch (...) {
+        ++falhasDeEnvio_;
         return false;  // an HTTP failure is retried in a later cycle, silently
     }
 }

@@ -261,7 +261,9 @@ void TConsultas::ConsumoIndevido(const EmpresaPtr& empresa, const std::string& c
                         "). Nova consulta após " +
                         TDescansos::Quando(agora + ambiente_.descanso, agora) + ".";
     if (NovasNotas > 0) {
-        linha += " " + FormatThousands(NovasNotas) + " novas notas foram inseridas antes.";
+        // Built in steps: GCC 12 warns falsely on " " + string.
+        linha += ' ';
+        linha += FormatThousands(NovasNotas) + " novas notas foram inseridas antes.";
     }
     Log(linha + falha);
 }

@@ -90,6 +90,9 @@ int main(int argc, char** argv) {
     standin::TSiteStandIn site;
     site.AddUser("demo@quelvo.local", "demo123", "1001");
     standin::TDfeStandIn service(pki);
+    // As the national service does: 20 consNSU an hour per CNPJ, an hour between distNSU once
+    // there is nothing more, distNSU in sequence; 656 otherwise.
+    service.EnforceUsageRules();
     struct Doc {
         int nsu;
         const char* issuer;
@@ -164,11 +167,20 @@ int main(int argc, char** argv) {
     failures += Run(monitor, app, {"--ciclo"}) != 0;
     std::cout << "\nChaves enviadas neste ciclo: " << site.Uploads().size() - before << "\n";
 
+    Heading("Modo sequencial: até 50 documentos por consulta, depois uma hora de espera");
+    failures += Run(monitor, app, {"--modo", "sequencial"}) != 0;
+    const size_t queries = service.Queries().size();
+    failures += Run(monitor, app, {"--ciclo"}) != 0;
+    std::cout << "\nConsultas ao serviço nacional neste ciclo: "
+              << service.Queries().size() - queries << "\n";
+    failures += Run(monitor, app, {"--empresas"}) != 0;
+
     site.Server().Stop();
     service.Server().Stop();
     Heading(failures == 0 ? "Demonstração concluída" : "Demonstração concluída com falhas");
     std::cout
         << "Pasta do aplicativo da demonstração: " << app.string() << "\n"
-        << "(Config.dat, Empresas2.dat, Consultados.dat, ConsultadosNums.dat, certificados/)\n";
+        << "(Config.dat, Empresas2.dat, Consultados.dat, ConsultadosNums.dat, Descansos.dat,\n"
+           " UltimosNSU.dat, certificados/)\n";
     return failures == 0 ? 0 : 1;
 }

@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include "common/ConsultaSequencial.h"
 #include "common/MainSettings.h"
 #include "common/TServidores.h"
 #include "common/Utils.h"
@@ -183,6 +184,7 @@ TF_Principal::TF_Principal(const QStringList& argumentos, QWidget* parent)
     liga(ui_->LimparTempnoComputador1, &QAction::triggered,
          &TF_Principal::LimparTempnoComputador1Click);
     liga(ui_->Sobre1, &QAction::triggered, &TF_Principal::Sobre1Click);
+    liga(ui_->ConsultaSequencial1, &QAction::triggered, &TF_Principal::ConsultaSequencial1Click);
     liga(ui_->SairAtalho, &QAction::triggered, &TF_Principal::SairAtalhoExecute);
 
     Timer1 = NovoTimer("Timer1", 100, false, &TF_Principal::Timer1Timer);
@@ -221,6 +223,7 @@ TF_Principal::TF_Principal(const QStringList& argumentos, QWidget* parent)
     const TMainSettings settings = TMainSettings::Read(config_);
     ui_->IniciarJuntoComoWindows1->setChecked(settings.IniciarJuntoComoWindows);
     ui_->CheckMostrarNotificacao->setChecked(settings.CheckMostrarNotificacao);
+    ui_->ConsultaSequencial1->setChecked(LerConsultaSequencial(config_));
     const auto entradas = ui_->Verificarnotasacada1->actions();
     for (int i = 0; i < entradas.size(); ++i) {
         entradas[i]->setChecked(i == settings.IntervaloMarcado);
@@ -561,6 +564,17 @@ void TF_Principal::UsurionoSiteTravon1Click() {
 
 void TF_Principal::Proxy1Click() {
     F_ConfigProxy->exec();
+}
+
+void TF_Principal::ConsultaSequencial1Click() {
+    // Stored at once: the worker reads the mode at every company's turn.
+    const bool sequencial = ui_->ConsultaSequencial1->isChecked();
+    try {
+        GravarConsultaSequencial(config_, sequencial);
+    } catch (...) {
+        ui_->ConsultaSequencial1->setChecked(!sequencial);
+        throw;
+    }
 }
 
 void TF_Principal::CadastrodeUsurio1Click() {

@@ -93,6 +93,7 @@ public:
     void UsurionoSiteTravon1Click();
     void Proxy1Click();
     void CadastrodeUsurio1Click();
+    void ConsultaSequencial1Click();
 
 protected:
     void showEvent(QShowEvent* event) override;

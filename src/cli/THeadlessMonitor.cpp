@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "certificates/CertificateAccess.h"
 #include "common/TServidores.h"
 #include "common/Utils.h"
 #include "monitor/MigracaoEmpresas.h"
@@ -16,8 +17,9 @@ THeadlessMonitor::THeadlessMonitor(const std::string& appDir, std::ostream& out,
       out_(out),
       err_(err),
       config_(appDir + "Config.dat"),
-      sync_(param_, appDir, out) {
-    schedule_ = std::make_unique<TMonitorSchedule>(param_, sync_, TConsultasAmbiente::Of(appDir));
+      sync_(param_, appDir, out),
+      ambiente_(TConsultasAmbiente::Of(appDir)) {
+    schedule_ = std::make_unique<TMonitorSchedule>(param_, sync_, ambiente_);
 }
 
 THeadlessMonitor::~THeadlessMonitor() {
@@ -72,6 +74,12 @@ void THeadlessMonitor::Continuo(const std::atomic<bool>& stop) {
             break;
         }
         schedule_->WaitForWorkers();
+        // So that "--empresas" shows what this cycle did while the program keeps running.
+        try {
+            param_.Empresas.Salvar(appDir_ + "Empresas2.dat");
+        } catch (const std::exception& e) {
+            err_ << e.what() << "\n";
+        }
         const auto next = steady_clock::now() + minutes(schedule_->Minutos());
         out_ << schedule_->StatusPanel0() << "\n";
         out_.flush();
@@ -94,6 +102,44 @@ void THeadlessMonitor::ListarEmpresas() {
              << e->Situacao() << "\n";
     }
     out_.flush();
+}
+
+void THeadlessMonitor::SituacoesSalvas() {
+    const auto salvas = TConsultasEmpresas::SituacoesGravadas(appDir_ + "Empresas2.dat");
+    const TDateTime hoje = TDateTime::Now().DateOnly();
+    const auto agora = ambiente_.relogio();
+    for (const auto& empresa : param_.Empresas.Itens()) {
+        try {
+            const TDateTime expiry =
+                CertificateExpiry(ambiente_.store, empresa->CertificadoDigital());
+            empresa->SetVencimento(FormatShortDate(expiry));
+            if (hoje > expiry.DateOnly()) {
+                empresa->SetStatus(kEstadoErro, "Certificado vencido");
+                continue;
+            }
+        } catch (const std::exception& e) {
+            empresa->SetStatus(kEstadoErro, e.what());
+            continue;
+        }
+        try {
+            if (const auto d = ambiente_.descansos->Ativo(OnlyDigits(empresa->CNPJ()), agora,
+                                                          ambiente_.descanso)) {
+                empresa->SetStatus(
+                    d->cStat == kCStatConsumoIndevido ? kEstadoErro : kEstadoEsperando,
+                    TDescansos::Texto(*d, agora));
+                continue;
+            }
+        } catch (const std::exception& e) {
+            empresa->SetStatus(kEstadoErro, e.what());
+            continue;
+        }
+        for (const auto& [cnpj, situacao] : salvas) {
+            if (cnpj == empresa->CNPJ()) {
+                empresa->SetStatus(kEstadoEsperando, situacao);
+                break;
+            }
+        }
+    }
 }
 
 }  // namespace quelvo

@@ -35,6 +35,11 @@ public:
     void Salvar();
     // Every company with its status columns.
     void ListarEmpresas();
+    // The statuses as the last saved cycle left them, for a listing without a cycle: the expiry
+    // of every certificate (an expired or missing one shows as the tick shows it), then a rest of
+    // the national service with the time the company may be queried again, else the status text
+    // saved in "Empresas2.dat".
+    void SituacoesSalvas();
 
     TConsultasParam& Param() { return param_; }
     TMonitorSchedule& Schedule() { return *schedule_; }
@@ -48,6 +53,7 @@ private:
     TProfileFile config_;
     TMainSettings settings_;
     TConsoleSync sync_;
+    TConsultasAmbiente ambiente_;
     std::unique_ptr<TMonitorSchedule> schedule_;
 };
 

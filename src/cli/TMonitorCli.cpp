@@ -16,6 +16,7 @@
 #include "certificates/CertificateAccess.h"
 #include "certificates/TCertificateStore.h"
 #include "cli/THeadlessMonitor.h"
+#include "common/ConsultaSequencial.h"
 #include "common/ProfileFile.h"
 #include "common/TFolderLock.h"
 #include "common/TServidores.h"
@@ -39,9 +40,9 @@ struct Command {
 
 // How many values each command and option takes.
 const std::map<std::string, size_t> kCommands = {
-    {"--versao", 0},  {"--ajuda", 0}, {"--certificados", 0}, {"--importar-certificado", 1},
-    {"--login", 2},   {"--ciclo", 0}, {"--continuo", 0},     {"--cadastrar", 4},
-    {"--empresas", 0}};
+    {"--versao", 0},   {"--ajuda", 0}, {"--certificados", 0}, {"--importar-certificado", 1},
+    {"--login", 2},    {"--ciclo", 0}, {"--continuo", 0},     {"--cadastrar", 4},
+    {"--empresas", 0}, {"--modo", 1}};
 const std::map<std::string, size_t> kOptions = {{"--pasta", 1}, {"--senha", 1}, {"--sim", 0}};
 
 // Other spellings of two commands.
@@ -128,7 +129,12 @@ void TMonitorCli::PrintUsage(std::ostream& to) const {
           "  --cadastrar CNPJ UF SERIE - [--sim]\n"
           "                  cadastra uma empresa (faz a consulta de teste); sem --sim\n"
           "                  só mostra o que cadastraria; saída 4 quando recusada\n"
-          "  --empresas      lista as empresas com a situação de cada uma\n"
+          "  --empresas      lista as empresas com a situação que o último ciclo deixou (e o\n"
+          "                  horário da próxima consulta de uma empresa em espera)\n"
+          "  --modo sequencial|nsu\n"
+          "                  guarda o modo de consulta: sequencial (até 50 documentos por\n"
+          "                  consulta, a partir do último NSU lido) ou nsu (um documento por\n"
+          "                  consulta, do mais novo para o mais antigo; o padrão)\n"
           "  --certificados  lista os certificados (série, titular, vencimento)\n"
           "  --login USUARIO -\n"
           "                  guarda o usuário e a senha do site e faz o login (saída 3 quando\n"
@@ -159,7 +165,8 @@ int TMonitorCli::Run(const std::vector<std::string>& args) {
     const bool hasPassword = cmd->options.count("--senha") > 0;
     const bool hasSim = cmd->options.count("--sim") > 0;
     if (hasPassword != (cmd->name == "--importar-certificado") ||
-        (hasSim && cmd->name != "--cadastrar")) {
+        (hasSim && cmd->name != "--cadastrar") ||
+        (cmd->name == "--modo" && cmd->values[0] != "sequencial" && cmd->values[0] != "nsu")) {
         PrintUsage(err_);
         return kExitUsage;
     }
@@ -220,6 +227,9 @@ int TMonitorCli::Run(const std::vector<std::string>& args) {
         }
         if (cmd->name == "--empresas") {
             return ListCompanies();
+        }
+        if (cmd->name == "--modo") {
+            return SetMode(cmd->values[0] == "sequencial");
         }
         return Monitor(cmd->name == "--continuo");
     } catch (const std::exception& e) {
@@ -331,8 +341,16 @@ int TMonitorCli::ListCompanies() {
     if (!monitor.Carregar()) {
         return kExitFailure;
     }
-    monitor.Schedule().AtualizarVencimentos();
+    monitor.SituacoesSalvas();
     monitor.ListarEmpresas();
+    return kExitOk;
+}
+
+int TMonitorCli::SetMode(bool sequencial) {
+    TProfileFile config(ApplicationDir() + "Config.dat");
+    GravarConsultaSequencial(config, sequencial);
+    out_ << (sequencial ? "Modo de consulta: sequencial (até 50 documentos por consulta).\n"
+                        : "Modo de consulta: nsu (um documento por consulta).\n");
     return kExitOk;
 }
 

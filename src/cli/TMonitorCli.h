@@ -35,6 +35,7 @@ private:
     int Monitor(bool continuous);
     int Register(const std::vector<std::string>& values, bool yes);
     int ListCompanies();
+    int SetMode(bool sequencial);
 
     std::ostream& out_;
     std::ostream& err_;

@@ -32,12 +32,11 @@ std::string WithSlash(std::string dir) {
 }
 
 std::string ExecutableDir() {
-    std::error_code ec;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) {
+    const std::string exe = RunningExecutable();
+    if (exe.empty()) {
         return WithSlash(std::filesystem::current_path().string());
     }
-    return WithSlash(exe.parent_path().string());
+    return WithSlash(std::filesystem::path(exe).parent_path().string());
 }
 
 // Reads "a.b.c.d" (each 0..65535) at the start of `s`.
@@ -76,6 +75,11 @@ std::string ApplicationDir() {
 void SetApplicationDir(const std::string& dir) {
     std::lock_guard lock(gDirMutex);
     gAppDir = WithSlash(std::filesystem::absolute(dir).lexically_normal().string());
+}
+
+std::string RunningExecutable() {
+    std::error_code ec;
+    return std::filesystem::read_symlink("/proc/self/exe", ec).string();
 }
 
 std::string KeepChars(std::string_view text, std::string_view allowed) {

@@ -16,6 +16,8 @@ inline constexpr const char* kAppTitle = "Quelvo do Site Travon";
 // the running executable; the headless program's --pasta and the tests name another.
 std::string ApplicationDir();
 void SetApplicationDir(const std::string& dir);
+// The full path of the running executable.
+std::string RunningExecutable();
 
 // The characters of `text`, in order, that occur in `allowed`; works on whole characters.
 std::string KeepChars(std::string_view text, std::string_view allowed);

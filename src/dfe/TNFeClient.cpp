@@ -1,6 +1,6 @@
 #include "dfe/TNFeClient.h"
 
-#include "dfe/ENFeClientError.h"
+#include "dfe/ENFeRejeicao.h"
 
 namespace quelvo {
 
@@ -29,7 +29,7 @@ bool TNFeClient::RequestDistribution(int ufAuthor, const std::string& cnpjCpf,
     if (OnGerarLog) {
         OnGerarLog(d.Message);
     }
-    throw ENFeClientError(d.Message);
+    throw ENFeRejeicao(d.Response().cStat, d.Message);
 }
 
 }  // namespace quelvo

@@ -29,7 +29,8 @@ public:
     std::function<void(const std::string&)> OnGerarLog;
 
     // One distribution query; true when the service answered 137 or 138. Any other answer raises
-    // ENFeClientError with its xMotivo; failures raise ENFeClientError with the service's prefix.
+    // ENFeRejeicao (an ENFeClientError) with its xMotivo and its cStat; failures raise
+    // ENFeClientError with the service's prefix.
     bool RequestDistribution(int ufAuthor, const std::string& cnpjCpf, const std::string& lastNsu,
                              const std::string& nsu);
 

@@ -166,6 +166,16 @@ TpcnTipoSchema SchemaFromText(const std::string& text) {
     return TpcnTipoSchema::tsresNFe;
 }
 
+TresNFe LerResNFe(const std::string& xml) {
+    TresNFe r;
+    TLeitor doc;
+    doc.Arquivo = xml;
+    if (!doc.ExtractGroup(1, "resNFe").empty()) {
+        ReadResNFe(doc, r);
+    }
+    return r;
+}
+
 bool TRetDistDFeInt::LerXml() {
     XML = Leitor.Arquivo;
     if (Leitor.ExtractGroup(1, "retDistDFeInt").empty()) {

@@ -34,4 +34,8 @@ public:
     bool LerXml();
 };
 
+// The summary fields of a resNFe document text (a docZip item's XML), read as LerXml reads them;
+// empty fields when the text holds no resNFe.
+TresNFe LerResNFe(const std::string& xml);
+
 }  // namespace quelvo

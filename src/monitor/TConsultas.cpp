@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <sstream>
 
+#include "common/ConsultaSequencial.h"
 #include "common/PayloadCipher.h"
+#include "common/ProfileFile.h"
 #include "common/Utils.h"
 #include "common/Win1252.h"
 #include "site/TTravonHttp.h"
@@ -59,9 +61,13 @@ const std::string kRegua(74, '=');
 }  // namespace
 
 TConsultasAmbiente TConsultasAmbiente::Of(const std::string& appDir) {
-    return TConsultasAmbiente{appDir, TServidores::Load(appDir),
+    return TConsultasAmbiente{appDir,
+                              TServidores::Load(appDir),
                               TCertificateStore(appDir + "certificados/"),
-                              appDir + "ac-confiaveis/"};
+                              appDir + "ac-confiaveis/",
+                              std::make_shared<TDescansos>(appDir),
+                              std::make_shared<TUltimosNSU>(appDir),
+                              std::make_shared<TEnviosPendentes>(appDir)};
 }
 
 TConsultas::TConsultas(TConsultasParam& param, IConsultasSync& sync, TConsultasAmbiente ambiente)
@@ -159,9 +165,27 @@ void TConsultas::Execute() {
 
 void TConsultas::Turno(const EmpresaPtr& empresa, TNFeClient& client) {
     NovasNotas = 0;
+    falhasDeEnvio_ = 0;
     empresa->SetStatus(kEstadoBuscando, "Buscando...");
     sync_.AtualizaLista();
+    const std::string cnpj = OnlyDigits(empresa->CNPJ());
     try {
+        AvisarArquivosDanificados();
+        // What an earlier turn could not deliver goes first: it needs no query.
+        EnviarPendentes(cnpj);
+        const auto agora = ambiente_.relogio();
+        if (const auto descanso = ambiente_.descansos->Ativo(cnpj, agora, ambiente_.descanso)) {
+            // The service must not be asked for this CNPJ yet.
+            if (NovasNotas > 0) {
+                LogNovasNotas(empresa);
+            }
+            empresa->SetStatus(
+                descanso->cStat == kCStatConsumoIndevido ? kEstadoErro : kEstadoEsperando,
+                TDescansos::Texto(*descanso, agora));
+            sync_.AtualizaLista();
+            sync_.AtualizaLista();
+            return;
+        }
         auto& cert = client.Configuracoes.Certificados;
         cert.SetNumeroSerie(empresa->CertificadoDigital());
         cert.SetSenha(empresa->CertSenha());
@@ -170,8 +194,9 @@ void TConsultas::Turno(const EmpresaPtr& empresa, TNFeClient& client) {
         if (!uf) {
             throw std::runtime_error("UF inválida: \"" + empresa->UF() + "\".");
         }
-        const std::string cnpj = OnlyDigits(empresa->CNPJ());
-        if (client.RequestDistribution(*uf, cnpj, "0", "0")) {
+        if (LerConsultaSequencial(TProfileFile(ambiente_.appDir + "Config.dat"))) {
+            TurnoSequencial(client, cnpj, *uf);
+        } else if (client.RequestDistribution(*uf, cnpj, "0", "0")) {
             MaxNSU = ToInt32(client.Services.Distribution.Response().maxNSU).value_or(0);
             ProcessarDocumentos(client, cnpj, 0);
             Caminhada(client, cnpj, *uf);
@@ -184,17 +209,65 @@ void TConsultas::Turno(const EmpresaPtr& empresa, TNFeClient& client) {
             Log("O servidor nacional da fazenda não tem novas notas para o CNPJ: " +
                 empresa->CNPJ() + "\r\n" + kRegua);
         } else {
-            const std::string n = FormatThousands(NovasNotas);
-            Log(n + " novas notas foi inseridas para o CNPJ: " + empresa->CNPJ() + "\r\n" + kRegua);
-            fim = n + " novas notas foi inseridas";
+            fim = FormatThousands(NovasNotas) + " novas notas foi inseridas";
+            LogNovasNotas(empresa);
         }
         empresa->SetStatus(kEstadoEsperando, fim);
+        sync_.AtualizaLista();
+    } catch (const ENFeRejeicao& e) {
+        if (e.cStat == kCStatConsumoIndevido) {
+            ConsumoIndevido(empresa, cnpj, e);
+        } else {
+            empresa->SetStatus(kEstadoErro, e.what());
+        }
         sync_.AtualizaLista();
     } catch (const std::exception& e) {
         empresa->SetStatus(kEstadoErro, e.what());
         sync_.AtualizaLista();
     }
     sync_.AtualizaLista();
+}
+
+void TConsultas::LogNovasNotas(const EmpresaPtr& empresa) {
+    Log(FormatThousands(NovasNotas) + " novas notas foi inseridas para o CNPJ: " + empresa->CNPJ() +
+        "\r\n" + kRegua);
+}
+
+void TConsultas::AvisarArquivosDanificados() {
+    for (const std::string& aviso :
+         {ambiente_.descansos->TomarAviso(), ambiente_.ultimosNsu->TomarAviso(),
+          ambiente_.pendentes->TomarAviso()}) {
+        if (!aviso.empty()) {
+            Log(aviso);
+        }
+    }
+}
+
+void TConsultas::Descansar(const std::string& cnpj, int cStat) {
+    ambiente_.descansos->Descansar(cnpj, ambiente_.relogio() + ambiente_.descanso, cStat);
+}
+
+void TConsultas::ConsumoIndevido(const EmpresaPtr& empresa, const std::string& cnpj,
+                                 const ENFeRejeicao& e) {
+    const auto agora = ambiente_.relogio();
+    std::string falha;
+    try {
+        Descansar(cnpj, kCStatConsumoIndevido);
+    } catch (const std::exception& x) {
+        // The rest still holds for this run; only a restart would forget it.
+        falha = std::string(" ") + x.what();
+    }
+    const std::string motivo = std::to_string(e.cStat) + " - " + e.xMotivo;
+    empresa->SetStatus(kEstadoErro, motivo);
+    std::string linha = "Consumo indevido para o CNPJ: " + empresa->CNPJ() + " (" + motivo +
+                        "). Nova consulta após " +
+                        TDescansos::Quando(agora + ambiente_.descanso, agora) + ".";
+    if (NovasNotas > 0) {
+        // Built in steps: GCC 12 warns falsely on " " + string.
+        linha += ' ';
+        linha += FormatThousands(NovasNotas) + " novas notas foram inseridas antes.";
+    }
+    Log(linha + falha);
 }
 
 void TConsultas::Caminhada(TNFeClient& client, const std::string& cnpj, int uf) {
@@ -209,6 +282,11 @@ void TConsultas::Caminhada(TNFeClient& client, const std::string& cnpj, int uf) 
                     ProcessarDocumentos(client, cnpj, s);
                 }
                 continuar = client.Services.Distribution.Response().cStat == 138;
+            } catch (const ENFeRejeicao& e) {
+                // The CNPJ is blocked: every further query would start the hour again.
+                if (e.cStat == kCStatConsumoIndevido) {
+                    throw;
+                }
             } catch (...) {
                 // A failed NSU is queried again in a later cycle; the walk goes on.
             }
@@ -222,34 +300,128 @@ void TConsultas::Caminhada(TNFeClient& client, const std::string& cnpj, int uf) 
     }
 }
 
+void TConsultas::TurnoSequencial(TNFeClient& client, const std::string& cnpj, int uf) {
+    const std::string temp = ambiente_.appDir + "temp/";
+    long long ult = ambiente_.ultimosNsu->Ler(cnpj);
+    int lidos = 0;
+    for (;;) {
+        client.RequestDistribution(uf, cnpj, std::to_string(ult), "");
+        const TRetDistDFeInt& r = client.Services.Distribution.Response();
+        const auto novo = ToInt32(r.ultNSU);
+        const auto max = ToInt32(r.maxNSU);
+        if (!novo || *novo < 0) {
+            throw std::runtime_error(
+                "O serviço nacional respondeu com um ultNSU que não é um número válido: \"" +
+                r.ultNSU + "\".");
+        }
+        // Every summary to send is written down before the stored ultNSU moves past it.
+        std::vector<const TdocZipCollectionItem*> enviar;
+        std::vector<TEnviosPendentes::Envio> pendentes;
+        if (r.cStat == 138) {
+            for (const auto& item : r.docZip) {
+                const long long n = ToInt32(item.NSU).value_or(0);
+                if (!RegistrarSemEnvio(item, cnpj, n)) {
+                    enviar.push_back(&item);
+                    pendentes.push_back({cnpj, n, item.XML});
+                }
+            }
+        }
+        if (!pendentes.empty()) {
+            ambiente_.pendentes->Acrescentar(pendentes);
+        }
+        ambiente_.ultimosNsu->Gravar(cnpj, *novo);
+        std::vector<long long> aceitos;
+        for (size_t i = 0; i < enviar.size() && falhasDeEnvio_ < kFalhasDeEnvioSeguidas; ++i) {
+            const long long n = pendentes[i].nsu;
+            if (EnviarChave(enviar[i]->resNFe, cnpj, static_cast<int>(n))) {
+                RegistrarEnviado(enviar[i]->resNFe.chNFe, cnpj + std::to_string(n));
+                aceitos.push_back(n);
+            }
+        }
+        ambiente_.pendentes->Remover(cnpj, aceitos);
+        lidos += static_cast<int>(r.docZip.size());
+        Progresso = lidos;
+        LimparPastaTemp(temp);
+        sync_.AtualizaProgresso(*this);
+        if (r.cStat == 137 || !max || *novo >= *max) {
+            // Nothing more to read for now: the service wants an hour before the next distNSU.
+            Descansar(cnpj, 137);
+            return;
+        }
+        if (falhasDeEnvio_ >= kFalhasDeEnvioSeguidas) {
+            Log("O site não respondeu; os resumos não enviados do CNPJ " + cnpj +
+                " ficam pendentes para o próximo ciclo.");
+            return;
+        }
+        if (*novo <= ult || !Ativo) {
+            return;  // the next turn goes on from the stored ultNSU
+        }
+        ult = *novo;
+    }
+}
+
+void TConsultas::EnviarPendentes(const std::string& cnpj) {
+    const auto lista = ambiente_.pendentes->DoCnpj(cnpj);
+    std::vector<long long> feitos;
+    for (const auto& envio : lista) {
+        if (falhasDeEnvio_ >= kFalhasDeEnvioSeguidas) {
+            break;
+        }
+        const TresNFe resumo = LerResNFe(envio.xml);
+        const std::string queryKey = cnpj + std::to_string(envio.nsu);
+        if (param_.Consultados.Contains(resumo.chNFe)) {
+            // Delivered meanwhile for another company.
+            RegistrarEnviado(resumo.chNFe, queryKey);
+            feitos.push_back(envio.nsu);
+        } else if (EnviarChave(resumo, cnpj, static_cast<int>(envio.nsu))) {
+            RegistrarEnviado(resumo.chNFe, queryKey);
+            feitos.push_back(envio.nsu);
+        }
+    }
+    ambiente_.pendentes->Remover(cnpj, feitos);
+}
+
 void TConsultas::ProcessarDocumentos(TNFeClient& client, const std::string& cnpj, long long nsu) {
     const TRetDistDFeInt& response = client.Services.Distribution.Response();
     if (response.cStat != 138) {
         return;
     }
-    const std::string queryKey = cnpj + std::to_string(nsu);
     for (const auto& item : response.docZip) {
-        const std::string& key = item.resNFe.chNFe;
-        if (item.XML.find("<resNFe ") == std::string::npos) {
-            // A full invoice or an event: handled as it is, nothing to send.
-            if (!param_.Consultados.Contains(key)) {
-                param_.Consultados.Add(key);
-            }
-            if (!param_.ConsultadosNums.Contains(queryKey)) {
-                param_.ConsultadosNums.Add(queryKey);
-            }
-            continue;
-        }
-        if (param_.Consultados.Contains(key)) {
-            continue;
-        }
-        if (nsu != 0 && param_.ConsultadosNums.Contains(queryKey)) {
+        if (RegistrarSemEnvio(item, cnpj, nsu)) {
             continue;
         }
         if (EnviarChave(item.resNFe, cnpj, ToInt32(item.NSU).value_or(0))) {
-            param_.Consultados.Add(key);
+            param_.Consultados.Add(item.resNFe.chNFe);
+            param_.ConsultadosNums.Add(cnpj + std::to_string(nsu));
+        }
+    }
+}
+
+bool TConsultas::RegistrarSemEnvio(const TdocZipCollectionItem& item, const std::string& cnpj,
+                                   long long n) {
+    const std::string& key = item.resNFe.chNFe;
+    const std::string queryKey = cnpj + std::to_string(n);
+    if (item.XML.find("<resNFe ") == std::string::npos) {
+        // A full invoice or an event: handled as it is, nothing to send.
+        RegistrarEnviado(key, queryKey);
+        return true;
+    }
+    if (param_.Consultados.Contains(key)) {
+        // Sent already, for another company: its NSU needs no further query.
+        if (!param_.ConsultadosNums.Contains(queryKey)) {
             param_.ConsultadosNums.Add(queryKey);
         }
+        return true;
+    }
+    return n != 0 && param_.ConsultadosNums.Contains(queryKey);
+}
+
+void TConsultas::RegistrarEnviado(const std::string& chave, const std::string& queryKey) {
+    if (!param_.Consultados.Contains(chave)) {
+        param_.Consultados.Add(chave);
+    }
+    if (!param_.ConsultadosNums.Contains(queryKey)) {
+        param_.ConsultadosNums.Add(queryKey);
     }
 }
 
@@ -279,6 +451,7 @@ bool TConsultas::EnviarChave(const TresNFe& resumo, const std::string& cnpj, int
         http.AddFileField("hash", "hash", stream);
         const std::string answer =
             http.PostText("http://" + ambiente_.servidores.SiteChaves + "/chaves.php");
+        falhasDeEnvio_ = 0;
         const bool accepted = answer == "OK" || answer == "JA";
         if (answer == "OK") {
             ++NovasNotas;
@@ -297,6 +470,7 @@ bool TConsultas::EnviarChave(const TresNFe& resumo, const std::string& cnpj, int
                                                              : "ERRO"));
         return accepted;
     } catch (...) {
+        ++falhasDeEnvio_;
         return false;  // an HTTP failure is retried in a later cycle, silently
     }
 }

@@ -1,27 +1,46 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "certificates/TCertificateStore.h"
 #include "common/TServidores.h"
+#include "dfe/ENFeRejeicao.h"
 #include "dfe/TNFeClient.h"
 #include "monitor/IConsultasSync.h"
 #include "monitor/TConsultasParam.h"
+#include "monitor/TDescansos.h"
+#include "monitor/TEnviosPendentes.h"
+#include "monitor/TUltimosNSU.h"
 
 namespace quelvo {
 
 // Where a worker finds the outside world: the application folder, the hosts, the certificate
-// store and the extra trust anchors of the national service's chain.
+// store and the extra trust anchors of the national service's chain; the files that keep what
+// the national service's usage rules need across cycles and runs (shared by every worker of a
+// schedule); the clock and the length of a rest.
 struct TConsultasAmbiente {
+    using Relogio = std::function<std::chrono::system_clock::time_point()>;
+
     std::string appDir;
     TServidores servidores;
     TCertificateStore store;
     std::string acConfiaveis;
+    std::shared_ptr<TDescansos> descansos;
+    std::shared_ptr<TUltimosNSU> ultimosNsu;
+    std::shared_ptr<TEnviosPendentes> pendentes;
+    Relogio relogio = [] { return std::chrono::system_clock::now(); };
+    // How long the service blocks a CNPJ after a 656, and how long a CNPJ that has read
+    // everything waits before the next distNSU.
+    std::chrono::milliseconds descanso = std::chrono::hours(1);
 
-    // The application folder's: its "Servidores.ini", "certificados" and "ac-confiaveis".
+    // The application folder's: its "Servidores.ini", "certificados", "ac-confiaveis",
+    // "Descansos.dat", "UltimosNSU.dat" and "EnviosPendentes.dat".
     static TConsultasAmbiente Of(const std::string& appDir);
     // A new fiscal client for production, with these hosts, store, anchors and the proxy.
     void PrepararCliente(TNFeClient& client, const TTravonHttpProxy& proxy) const;
@@ -68,14 +87,36 @@ public:
 
 private:
     void Turno(const EmpresaPtr& empresa, TNFeClient& client);
+    // The default mode: NSU 0 for maxNSU, then one NSU per query from maxNSU down.
     void Caminhada(TNFeClient& client, const std::string& cnpj, int uf);
+    // The sequential mode: distNSU from the stored ultNSU, up to 50 documents per answer, until
+    // the service has nothing more; then the CNPJ rests.
+    void TurnoSequencial(TNFeClient& client, const std::string& cnpj, int uf);
+    // The summaries the sequential mode could not deliver yet, sent again without any query.
+    void EnviarPendentes(const std::string& cnpj);
+    // Records what a document needs when nothing is to be sent for it (a full invoice, an event,
+    // a summary already handled), with query key d followed by n. False for a summary to send.
+    bool RegistrarSemEnvio(const TdocZipCollectionItem& item, const std::string& cnpj, long long n);
+    void RegistrarEnviado(const std::string& chave, const std::string& queryKey);
+    // A 656: the company's turn ends, and its CNPJ rests.
+    void ConsumoIndevido(const EmpresaPtr& empresa, const std::string& cnpj, const ENFeRejeicao& e);
+    void Descansar(const std::string& cnpj, int cStat);
+    void LogNovasNotas(const EmpresaPtr& empresa);
+    // Logs, once, what the readers of the rule files left out of a damaged file.
+    void AvisarArquivosDanificados();
 
     TConsultasParam& param_;
     IConsultasSync& sync_;
     TConsultasAmbiente ambiente_;
     std::thread thread_;
     std::atomic<bool> finished_{false};
+    // Upload attempts in a row that got no answer from the site (not a refusal: no answer).
+    int falhasDeEnvio_ = 0;
 };
+
+// Upload attempts in a row without an answer after which the sequential mode stops sending for
+// the rest of the company's turn: the site is out of reach, and each attempt may take a time-out.
+inline constexpr int kFalhasDeEnvioSeguidas = 3;
 
 // The text after which the walk found a key: the NSU needs no query.
 inline constexpr const char* kJaTinhaNoTemp = "Já tinha no temp.";

@@ -119,6 +119,31 @@ void TConsultasEmpresas::Carregar(const std::string& path) {
     }
 }
 
+std::vector<std::pair<std::string, std::string>> TConsultasEmpresas::SituacoesGravadas(
+    const std::string& path) {
+    std::vector<std::pair<std::string, std::string>> out;
+    if (!FileExists(path)) {
+        return out;
+    }
+    try {
+        const std::string bytes = ReadWholeFile(path);
+        pugi::xml_document doc;
+        if (!doc.load_buffer(bytes.data(), bytes.size(), pugi::parse_default,
+                             pugi::encoding_utf8)) {
+            return out;
+        }
+        for (const pugi::xml_node empresa : doc.document_element().child("empresas").children()) {
+            if (empresa.type() != pugi::node_element) {
+                continue;
+            }
+            out.emplace_back(ChildText(empresa, "CNPJ"), ChildText(empresa, "Situacao"));
+        }
+    } catch (const std::exception&) {
+        out.clear();
+    }
+    return out;
+}
+
 std::string TConsultasEmpresas::ToXml() const {
     pugi::xml_document doc;
     pugi::xml_node empresas = doc.append_child("empresascadastradas").append_child("empresas");

@@ -49,6 +49,12 @@ public:
     // The XML document that Salvar writes.
     std::string ToXml() const;
 
+    // The status texts an "Empresas2.dat" file holds (the last ones the program saved), as pairs
+    // of CNPJ text and Situacao in file order. Carregar never reads them: a loaded record starts
+    // without a status. Nothing for a file that is missing or cannot be read.
+    static std::vector<std::pair<std::string, std::string>> SituacoesGravadas(
+        const std::string& path);
+
 private:
     mutable std::mutex mutex_;
     std::vector<EmpresaPtr> itens_;

@@ -84,6 +84,9 @@ bool TMonitorSchedule::VerificarUltimos3Meses(const std::function<void(bool)>& s
         return false;
     }
     setAtivado(true);
+    // The sequential mode starts over from each company's oldest document too (the service
+    // keeps about 90 days). A failure here raises before anything is emptied.
+    ambiente_.ultimosNsu->ZerarTodos();
     param_.Consultados.Clear();
     param_.ConsultadosNums.Clear();
     std::error_code ec;

@@ -48,7 +48,7 @@ public:
     std::optional<std::string> VerificarAgora();
     // "Verificar Últimos 3 Meses". `setAtivado` checks or unchecks "Ativado" (which sets Ativo);
     // `waitWhileRunning` waits, serving the worker's calls, until the cycle ends or the user gives
-    // up. Returns whether it emptied the lists and started over.
+    // up. Returns whether it emptied the lists, set every stored ultNSU to 0 and started over.
     bool VerificarUltimos3Meses(const std::function<void(bool)>& setAtivado,
                                 const std::function<void()>& waitWhileRunning);
     // "Limpar Temp no Computador", after the confirmation.

@@ -1,18 +1,82 @@
 #pragma once
 
-#include "monitor/TConsultasParam.h"
+#include <sys/types.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/DateTime.h"
+#include "common/TServidores.h"
+#include "site/TTravonHttpProxy.h"
 
 namespace quelvo {
 
-// The program's self-update, as the desktop program calls it: a check in the background (at the
-// monitoring start and every four hours) and, once per start, the offer to install a downloaded
-// version. This version of the program checks nothing and offers nothing yet.
+// The program's self-update. In the background, at the monitoring start and every four hours, a
+// check asks the site for the current version and, when it differs from the running one (and
+// from a download already waiting), downloads the new executable beside the running one. At the
+// next start the program offers it; accepted, a small script waits until the program has ended,
+// moves the download over the executable's file and starts it again.
+// A download is kept only when it is an executable for this machine carrying a version marker
+// and arrived whole; anything else is deleted.
 class TMonitorUpdate {
 public:
-    // Starts one update check with the shared state's proxy.
-    static void IniciarVerificacao(TConsultasParam& param);
-    // Offers a downloaded update, once per start.
-    static void OfferUpdate();
+    static constexpr const char* kBaixado = "QuelvoAtualizado.exe";
+    static constexpr const char* kBaixando = "QuelvoAtualizado.exetemp";
+    static constexpr const char* kNaoAtualizar = "Não Atualizar.txt";
+    static constexpr const char* kScript = "Atualizar.sh";
+    static constexpr const char* kPergunta =
+        "Existe uma atualização desse aplicativo, deseja atualizar agora ?";
+
+    // `executavel`: the running executable's path; `processo`: the process the install waits
+    // for (this one).
+    TMonitorUpdate(std::string appDir, std::string executavel, pid_t processo);
+    TMonitorUpdate(const TMonitorUpdate&) = delete;
+    TMonitorUpdate& operator=(const TMonitorUpdate&) = delete;
+    // Joins the checks; one still running is waited for (a program that must not wait ends
+    // without destroying it: see Verificando).
+    ~TMonitorUpdate();
+
+    std::string AppDir;
+    std::string Executavel;
+    pid_t Processo;
+
+    // Starts one check on its own thread, with its own copy of the proxy.
+    void IniciarVerificacao(const TTravonHttpProxy& proxy);
+    // Whether a check is still running.
+    bool Verificando() const;
+
+    // The check itself, on the calling thread; any failure ends it without a word.
+    void Verificar(const TTravonHttpProxy& proxy) const;
+
+    // The offer, once per start: true when the user accepted and the installing script runs;
+    // the program must then end at once, without its close handler. A decline writes the day
+    // into "Não Atualizar.txt". Any failure ends it without a word.
+    bool OfferUpdate(const std::function<bool(const std::string&)>& confirm,
+                     const TDateTime& hoje) const;
+    // False when the user declined on that day.
+    bool MayOfferUpdate(const TDateTime& hoje) const;
+
+    // Whether the file is an executable for this machine (ELF, the running executable's class,
+    // byte order and architecture) carrying a version marker.
+    bool ExecutavelDestaMaquina(const std::string& path) const;
+    // The installing script's text; raises std::runtime_error for a path a script cannot hold.
+    std::string Script() const;
+
+private:
+    void VerificarOuFalhar(const TTravonHttpProxy& proxy) const;
+    void Reaproveitar();
+
+    struct Verificacao {
+        std::thread thread;
+        std::atomic<bool> terminou{false};
+    };
+    mutable std::mutex mutex_;
+    std::vector<std::unique_ptr<Verificacao>> verificacoes_;
 };
 
 }  // namespace quelvo

@@ -1,5 +1,7 @@
 #include "shell/TF_Principal.h"
 
+#include <unistd.h>
+
 #include <QAction>
 #include <QActionGroup>
 #include <QCheckBox>
@@ -17,6 +19,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include "common/ConsultaSequencial.h"
 #include "common/MainSettings.h"
 #include "common/TServidores.h"
 #include "common/Utils.h"
@@ -181,6 +184,7 @@ TF_Principal::TF_Principal(const QStringList& argumentos, QWidget* parent)
     liga(ui_->LimparTempnoComputador1, &QAction::triggered,
          &TF_Principal::LimparTempnoComputador1Click);
     liga(ui_->Sobre1, &QAction::triggered, &TF_Principal::Sobre1Click);
+    liga(ui_->ConsultaSequencial1, &QAction::triggered, &TF_Principal::ConsultaSequencial1Click);
     liga(ui_->SairAtalho, &QAction::triggered, &TF_Principal::SairAtalhoExecute);
 
     Timer1 = NovoTimer("Timer1", 100, false, &TF_Principal::Timer1Timer);
@@ -219,11 +223,13 @@ TF_Principal::TF_Principal(const QStringList& argumentos, QWidget* parent)
     const TMainSettings settings = TMainSettings::Read(config_);
     ui_->IniciarJuntoComoWindows1->setChecked(settings.IniciarJuntoComoWindows);
     ui_->CheckMostrarNotificacao->setChecked(settings.CheckMostrarNotificacao);
+    ui_->ConsultaSequencial1->setChecked(LerConsultaSequencial(config_));
     const auto entradas = ui_->Verificarnotasacada1->actions();
     for (int i = 0; i < entradas.size(); ++i) {
         entradas[i]->setChecked(i == settings.IntervaloMarcado);
     }
     schedule_ = std::make_unique<TMonitorSchedule>(param_, sync_, TConsultasAmbiente::Of(appDir_));
+    atualizacao_ = std::make_unique<TMonitorUpdate>(appDir_, RunningExecutable(), ::getpid());
     // Each lookup of the tick opens the certificate store: the window stays responsive between
     // companies.
     schedule_->EntreEmpresas = [] { QCoreApplication::processEvents(); };
@@ -237,6 +243,7 @@ TF_Principal::~TF_Principal() {
     sync_.Encerrar();
     param_.AtualizarLista = nullptr;
     schedule_.reset();
+    atualizacao_.reset();
     if (F_Principal == this) {
         F_Principal = nullptr;
     }
@@ -433,7 +440,12 @@ void TF_Principal::Timer1Timer() {
         TimerMonitor->stop();
     }
     TimerAtualizacaoTimer();
-    TMonitorUpdate::OfferUpdate();
+    if (atualizacao_->OfferUpdate([](const std::string& q) { return Confirm(q); },
+                                  TDateTime::Now())) {
+        // The script replaces the executable once this program has ended: at once, without
+        // the close handler.
+        EncerrarAgora();
+    }
 }
 
 void TF_Principal::TimerMonitorTimer() {
@@ -457,7 +469,7 @@ void TF_Principal::TimerFecharTimer() {
 }
 
 void TF_Principal::TimerAtualizacaoTimer() {
-    TMonitorUpdate::IniciarVerificacao(param_);
+    atualizacao_->IniciarVerificacao(param_.Proxy.Get());
 }
 
 void TF_Principal::ButVerificarClick() {
@@ -552,6 +564,17 @@ void TF_Principal::UsurionoSiteTravon1Click() {
 
 void TF_Principal::Proxy1Click() {
     F_ConfigProxy->exec();
+}
+
+void TF_Principal::ConsultaSequencial1Click() {
+    // Stored at once: the worker reads the mode at every company's turn.
+    const bool sequencial = ui_->ConsultaSequencial1->isChecked();
+    try {
+        GravarConsultaSequencial(config_, sequencial);
+    } catch (...) {
+        ui_->ConsultaSequencial1->setChecked(!sequencial);
+        throw;
+    }
 }
 
 void TF_Principal::CadastrodeUsurio1Click() {

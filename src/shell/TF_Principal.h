@@ -11,6 +11,7 @@
 #include "common/ProfileFile.h"
 #include "monitor/TConsultasParam.h"
 #include "monitor/TMonitorSchedule.h"
+#include "monitor/TMonitorUpdate.h"
 #include "shell/TQtSync.h"
 
 class QAction;
@@ -44,6 +45,7 @@ public:
     TProfileFile& Config() { return config_; }
     TConsultasParam& Param() { return param_; }
     TMonitorSchedule& Schedule() { return *schedule_; }
+    TMonitorUpdate& Atualizacao() { return *atualizacao_; }
     QCheckBox* CheckAtivado() const;
     QCheckBox* CheckMostrarNotificacao() const;
     int Minutos() const { return minutos_; }
@@ -91,6 +93,7 @@ public:
     void UsurionoSiteTravon1Click();
     void Proxy1Click();
     void CadastrodeUsurio1Click();
+    void ConsultaSequencial1Click();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -114,6 +117,7 @@ private:
     TConsultasParam param_;
     TQtSync sync_;
     std::unique_ptr<TMonitorSchedule> schedule_;
+    std::unique_ptr<TMonitorUpdate> atualizacao_;
 
     std::array<QIcon, 3> PngImageList1;
     QActionGroup* intervalos_ = nullptr;

@@ -2,8 +2,6 @@
 
 #include <QPixmap>
 
-#include <filesystem>
-
 #include "common/DateTime.h"
 #include "common/TServidores.h"
 #include "common/Utils.h"
@@ -13,15 +11,6 @@
 namespace quelvo {
 
 TF_Sobre* F_Sobre = nullptr;
-
-namespace {
-
-std::string ExecutavelEmExecucao() {
-    std::error_code ec;
-    return std::filesystem::read_symlink("/proc/self/exe", ec).string();
-}
-
-}  // namespace
 
 TF_Sobre::TF_Sobre(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::TF_Sobre>()) {
     ui_->setupUi(this);
@@ -36,7 +25,7 @@ TF_Sobre::TF_Sobre(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::
     connect(ui_->OKButton, &QPushButton::clicked, this, &QDialog::accept);
     // Filled once: a failure leaves the built-in texts.
     ComErroPadrao([this] {
-        const std::string exe = ExecutavelEmExecucao();
+        const std::string exe = RunningExecutable();
         const TDateTime criacao = FileCreationTime(exe);
         ui_->Label1->setText(QString::fromStdString(FormatDateTime(criacao)));
         ui_->Version->setText(QString::fromStdString("Versão: " + FileVersion(exe)));

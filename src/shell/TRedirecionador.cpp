@@ -5,7 +5,12 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <fstream>
+#include <optional>
+#include <sstream>
 
 namespace quelvo {
 
@@ -25,6 +30,29 @@ QByteArray ParaLocation(const std::string& endereco) {
         }
     }
     return out;
+}
+
+// The user that owns the client end of a loopback connection, from the kernel's socket table;
+// nothing when it is not found. The token travels on the browser's command line, which other
+// users can read: only this user's processes may use it.
+std::optional<uid_t> DonoDoCliente(quint16 portaCliente, quint16 portaServidor) {
+    char local[32];
+    char remoto[32];
+    std::snprintf(local, sizeof local, "0100007F:%04X", portaCliente);
+    std::snprintf(remoto, sizeof remoto, "0100007F:%04X", portaServidor);
+    std::ifstream tabela("/proc/net/tcp");
+    std::string linha;
+    std::getline(tabela, linha);  // the heading
+    while (std::getline(tabela, linha)) {
+        std::istringstream campos(linha);
+        std::string sl, loc, rem, st, filas, tm, retr;
+        uid_t uid = 0;
+        if ((campos >> sl >> loc >> rem >> st >> filas >> tm >> retr >> uid) && loc == local &&
+            rem == remoto) {
+            return uid;
+        }
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -52,6 +80,11 @@ std::string TRedirecionador::Publicar(const std::string& destino) {
 void TRedirecionador::Atender() {
     while (QTcpSocket* socket = server_.nextPendingConnection()) {
         socket->setParent(this);
+        if (DonoDoCliente(socket->peerPort(), server_.serverPort()) != ::getuid()) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         // A peer that sends nothing useful is dropped after a few seconds.
         QTimer::singleShot(5000, socket, [socket] { socket->abort(); });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);

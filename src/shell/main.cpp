@@ -57,9 +57,11 @@ int main(int argc, char** argv) {
         instancia->AoPedirFinalizacao(finalizar);
         aplicacao.Iniciar();
         code = app.exec();
-        if (aplicacao.Principal().Schedule().HasRunningWorkers()) {
-            // A cycle still waits on a server: exiting never waits for it, it ends with the
-            // process. Everything the program keeps was saved before the loop ended.
+        if (aplicacao.Principal().Schedule().HasRunningWorkers() ||
+            aplicacao.Principal().Atualizacao().Verificando()) {
+            // A cycle or an update check still waits on a server: exiting never waits for
+            // them, they end with the process. Everything the program keeps was saved before
+            // the loop ended (or, after an accepted update, is not to be written).
             std::fflush(nullptr);
             std::_Exit(code);
         }

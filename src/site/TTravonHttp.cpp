@@ -393,11 +393,11 @@ void TTravonHttp::Send(const std::string& url, std::ostream& out, const std::str
             out.write(data, static_cast<std::streamsize>(n));
             return static_cast<bool>(out);
         },
-        MaxResponseBytes);
+        MaxResponseBytes, kDefaultDeadlineMs);
 }
 
 void TTravonHttp::SendTo(const std::string& url, const std::string& verb, const BodySink& sink,
-                         int64_t limit) {
+                         int64_t limit, int defaultDeadlineMs) {
     url_ = ParseURL(url);
     CURL* h = curl_->handle;
     curl_easy_reset(h);
@@ -423,7 +423,7 @@ void TTravonHttp::SendTo(const std::string& url, const std::string& verb, const 
         static_cast<long>(((stall > 0 ? stall : kDefaultStallTimeoutMs) + 999) / 1000));
     // A server that drips its answer never stalls: the whole request has a deadline too.
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS,
-                     static_cast<long>(Deadline > 0 ? Deadline : kDefaultDeadlineMs));
+                     static_cast<long>(Deadline > 0 ? Deadline : defaultDeadlineMs));
 
     if (Proxy.InUse()) {
         curl_easy_setopt(h, CURLOPT_PROXY,
@@ -622,7 +622,7 @@ void TTravonHttp::GetFile(const std::string& url, const std::string& fileName) {
                 }
                 return true;
             },
-            kMaxFileBytes);
+            kMaxFileBytes, kDefaultFileDeadlineMs);
     } catch (const ETravonHttpError&) {
         if (writeError != 0) {
             throw failed(writeError);

@@ -74,6 +74,8 @@ public:
     static constexpr int kDefaultConnectTimeoutMs = 60000;
     static constexpr int kDefaultStallTimeoutMs = 120000;
     static constexpr int kDefaultDeadlineMs = 300000;
+    // GetFile's default: a whole executable over a slow line.
+    static constexpr int kDefaultFileDeadlineMs = 1800000;
     // The largest answer read into memory (the site's answers are a few bytes), and the largest
     // file GetFile writes (the program's executable).
     static constexpr int64_t kDefaultMaxResponseBytes = int64_t{1} << 20;
@@ -87,7 +89,8 @@ public:
     // An answer longer than MaxResponseBytes fails ("... passou do limite de 1 MB - URL:...").
     void Get(const std::string& url, std::ostream& out);
     std::string GetText(const std::string& url);
-    // Creates (or truncates) the file and writes the answer into it, up to kMaxFileBytes.
+    // Creates (or truncates) the file and writes the answer into it, up to kMaxFileBytes, within
+    // Deadline or else 30 minutes.
     // Raises ETravonHttpError when the file cannot be created or written (a full disk), naming
     // the file and the reason; the part written stays.
     void GetFile(const std::string& url, const std::string& fileName);
@@ -135,7 +138,7 @@ private:
     // Receives the body of an answer whose status is read; false stops the transfer.
     using BodySink = std::function<bool(const char* data, size_t size)>;
     void SendTo(const std::string& url, const std::string& verb, const BodySink& sink,
-                int64_t limit);
+                int64_t limit, int defaultDeadlineMs);
     void ApplyHeaders();
     [[noreturn]] void RaiseStatus(int status) const;
 

@@ -111,10 +111,11 @@ TEST(MonitorCycle, RegisterThenRunCycles) {
     EXPECT_NE(r.out.find("O servidor nacional da fazenda não tem novas notas"), std::string::npos);
     EXPECT_EQ(w.site.Uploads().size(), 3u);
 
+    // The listing shows what the last cycle left.
     r = Monitor(w, {"--empresas"});
     EXPECT_EQ(r.code, 0);
     EXPECT_NE(r.out.find("11.222.333/0001-81\tSP\tEMPRESA A LTDA\t"), std::string::npos);
-    EXPECT_NE(r.out.find("\tEsperando...\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\tNenhuma nova nota foi encontrada até "), std::string::npos) << r.out;
 
     // A refused login: exit 3, nothing queried.
     w.dir.Write("Config.dat", "[Config]\r\nUsuario=ana@empresa.com\r\nSenha=errada\r\n");
@@ -122,6 +123,67 @@ TEST(MonitorCycle, RegisterThenRunCycles) {
     r = Monitor(w, {"--ciclo"});
     EXPECT_EQ(r.code, 3);
     EXPECT_EQ(w.service.Queries().size(), queries);
+}
+
+// A company blocked by the national service stays untouched across runs of the program, and the
+// listing says until when; the query mode is a stored setting.
+TEST(MonitorCycle, RestsAcrossRunsListingAndQueryMode) {
+    MonitorWorld w;
+    StoreLogin(w);
+    w.service.EnforceUsageRules(std::chrono::hours(1));
+    const auto expired = w.AddCompany("VENCIDA LTDA", "60746948000112", "v", false, -400, -2);
+    w.Register(w.a, w.a.cnpj);
+    w.Register(w.b, w.b.cnpj);
+    w.Register(expired, expired.cnpj);
+    w.param.Empresas.Salvar(w.dir.File("Empresas2.dat"));
+    for (int n = 1; n <= 25; ++n) {
+        standin::ResumoNFe r;
+        r.chNFe = "3526116074694800011255001" + std::to_string(100000000 + n) + "1000000001";
+        r.cnpjEmitente = "60746948000112";
+        r.xNome = "FORNECEDOR";
+        w.service.AddDocument(w.a.cnpj, n, standin::ResNFeXml(r));
+    }
+
+    auto r = Monitor(w, {"--ciclo"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("Consumo indevido para o CNPJ: " + w.a.cnpj + " (656 - "),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(w.QueriedNsus(w.a.cnpj).size(), 21u);
+
+    // Another run: not a single query for the blocked CNPJ.
+    r = Monitor(w, {"--ciclo"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(w.QueriedNsus(w.a.cnpj).size(), 21u);
+    EXPECT_EQ(w.service.UsageOf(w.a.cnpj).duringBlock, 0);
+
+    r = Monitor(w, {"--empresas"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find(w.a.cnpj + "\tSP\tEMPRESA A LTDA\t"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\tConsumo indevido: nova consulta após "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\tNenhuma nova nota foi encontrada até "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\tVENCIDA LTDA\t"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\tCertificado vencido\n"), std::string::npos) << r.out;
+
+    for (const auto& [modo, value] :
+         std::vector<std::pair<std::string, std::string>>{{"nsu", "0"}, {"sequencial", "1"}}) {
+        r = Monitor(w, {"--modo", modo});
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_NE(w.dir.Read("Config.dat").find("ConsultaSequencial=" + value + "\r\n"),
+                  std::string::npos);
+    }
+    EXPECT_EQ(Monitor(w, {"--modo", "rapido"}).code, 2);
+    EXPECT_EQ(Monitor(w, {"--modo"}).code, 2);
+
+    // The sequential mode asks with distNSU.
+    w.service.ClearQueries();
+    r = Monitor(w, {"--ciclo"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    const auto queries = w.service.Queries();
+    ASSERT_EQ(queries.size(), 1u);
+    EXPECT_EQ(queries[0].cnpj, w.b.cnpj);
+    EXPECT_EQ(queries[0].ultNSU, "000000000000000");
+    EXPECT_EQ(w.dir.Read("UltimosNSU.dat"), w.b.cnpj + ";0\r\n");
 }
 
 TEST(MonitorCycle, ContinuousStopsOnSigterm) {

@@ -147,7 +147,8 @@ TEST(Consultas, CompanyFailuresAndSkips) {
     EXPECT_EQ(e.Item(1)->Status(), (std::pair<int, std::string>{2, "Certificado vencido"}));
     EXPECT_EQ(e.Item(2)->Estado(), 2);
     EXPECT_EQ(e.Item(2)->Situacao().find("\r\nSerial Number \"ABC123\""), 0u);
-    EXPECT_EQ(e.Item(3)->Status(), (std::pair<int, std::string>{2, "Rejeicao: Consumo Indevido"}));
+    EXPECT_EQ(e.Item(3)->Status(),
+              (std::pair<int, std::string>{2, "656 - Rejeicao: Consumo Indevido"}));
     // A query failing inside the walk is passed over: NSU 3 fails, 2 and 1 are queried.
     EXPECT_EQ(w.QueriedNsus(c.cnpj), (std::vector<long long>{0, 3, 2, 1}));
     EXPECT_EQ(e.Item(4)->Situacao(), "1 novas notas foi inseridas");

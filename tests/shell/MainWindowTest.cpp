@@ -18,6 +18,7 @@
 #include <filesystem>
 
 #include "TDfeStandIn.h"
+#include "common/ProfileFile.h"
 #include "shell/AutoSizeColumns.h"
 #include "shell/ShellWorld.h"
 #include "shell/TF_Nota_Emitida.h"
@@ -349,6 +350,33 @@ TEST(MainWindow, PopupForNewInvoices) {
     EXPECT_EQ(w.Achar<QLabel>(popup, "LabPara")->text().toStdString(), "x");
     QTest::mouseClick(w.Achar<QLabel>(popup, "LabSair"), Qt::LeftButton);
     EXPECT_FALSE(popup->isVisible());
+}
+
+TEST(MainWindow, SequentialModeEntry) {
+    ShellWorld w;
+    w.Credenciais();
+    TProfileFile(w.dir.File("Config.dat")).WriteBool("Config", "ConsultaSequencial", true);
+    w.Registradas({w.a});
+    for (int n = 1; n <= 3; ++n) {
+        Documento(w, w.a.cnpj, n, "FORNECEDOR " + std::to_string(n));
+    }
+    auto& p = w.Iniciar();
+    auto* entrada = w.Achar<QAction>(&p, "ConsultaSequencial1");
+    EXPECT_TRUE(entrada->isChecked());
+    ASSERT_TRUE(w.PrimeiroCiclo());
+    // The cycle read the documents in order, several per query (distNSU: no single NSU).
+    ASSERT_FALSE(w.service.Queries().empty());
+    EXPECT_EQ(w.service.Queries()[0].nsu, "");
+    EXPECT_EQ(w.site.Uploads().size(), 3u);
+    EXPECT_EQ(w.Achar<QTreeWidget>(&p, "ListViewEmpresas")->topLevelItem(0)->text(4).toStdString(),
+              "3 novas notas foi inseridas");
+    // The entry stores the mode at once.
+    entrada->trigger();
+    EXPECT_FALSE(
+        TProfileFile(w.dir.File("Config.dat")).ReadBool("Config", "ConsultaSequencial", true));
+    entrada->trigger();
+    EXPECT_TRUE(
+        TProfileFile(w.dir.File("Config.dat")).ReadBool("Config", "ConsultaSequencial", false));
 }
 
 TEST(MainWindow, InserirEmpresaSavesRefreshesAndTicksEvenWhenCancelled) {

@@ -11,7 +11,9 @@
 #include <thread>
 
 #include "TDfeStandIn.h"
+#include "common/SafeFile.h"
 #include "common/TFolderLock.h"
+#include "common/Utils.h"
 #include "monitor/TConsultasEmpresas.h"
 #include "shell/ShellWorld.h"
 #include "shell/TInstanciaUnica.h"
@@ -23,14 +25,20 @@ using test::ShellWorld;
 using Script = standin::TDfeStandIn::Script;
 using Clock = std::chrono::steady_clock;
 
-// A copy of the program in the world's folder (its folder is its executable's), started there.
+// The program copied into the world's folder (its folder is its executable's).
+std::string Programa(const ShellWorld& w) {
+    const std::string exe = w.dir.File("quelvo");
+    if (!std::filesystem::exists(exe)) {
+        std::filesystem::copy_file(QUELVO_DESKTOP, exe);
+    }
+    return exe;
+}
+
+// A copy of the program in the world's folder, started there.
 class Copia {
 public:
     explicit Copia(const ShellWorld& w) {
-        const std::string exe = w.dir.File("quelvo");
-        if (!std::filesystem::exists(exe)) {
-            std::filesystem::copy_file(QUELVO_DESKTOP, exe);
-        }
+        const std::string exe = Programa(w);
         pid_ = ::fork();
         if (pid_ == 0) {
             ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -142,6 +150,74 @@ TEST(Processes, ExitWhileTheCycleWaitsOnAStalledServer) {
     EXPECT_TRUE(boxes->All().empty());
     EXPECT_NE(w.dir.Read("Config.dat").find("N60Minutos1=0"), std::string::npos);
     EXPECT_TRUE(std::filesystem::exists(w.dir.File("ConsultadosNums.dat")));
+}
+
+// The processes running an executable file.
+std::vector<pid_t> RodandoDe(const std::string& exe) {
+    std::vector<pid_t> out;
+    for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+        std::error_code ec;
+        const auto alvo = std::filesystem::read_symlink(e.path() / "exe", ec);
+        if (!ec && alvo == exe) {
+            out.push_back(static_cast<pid_t>(std::stol(e.path().filename().string())));
+        }
+    }
+    return out;
+}
+
+TEST(Processes, AnAcceptedUpdateReplacesTheProgramAndStartsTheNewVersion) {
+    ShellWorld w;
+    w.Credenciais();
+    const std::string exe = Programa(w);
+    // The download waiting since the last check: this very program with another version.
+    std::string bytes = ReadWholeFile(exe);
+    const std::string marca = std::string("QUELVO-FILEVERSION=") + QUELVO_VERSION;
+    std::string nova = marca;
+    nova.back() = nova.back() == '9' ? '8' : static_cast<char>(nova.back() + 1);
+    for (size_t at = bytes.find(marca); at != std::string::npos; at = bytes.find(marca, at)) {
+        bytes.replace(at, marca.size(), nova);
+    }
+    WriteFileAtomic(w.dir.File("QuelvoAtualizado.exe"), bytes, 0755);
+    const std::string versaoNova = nova.substr(nova.find('=') + 1);
+    ASSERT_EQ(FileVersion(w.dir.File("QuelvoAtualizado.exe")), versaoNova);
+
+    // This program's process, as the script sees it: it ends when the program has ended.
+    const pid_t programa = ::fork();
+    if (programa == 0) {
+        ::execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    w.boxes->confirmAnswer = true;
+    w.Iniciar({}, [&] {
+        F_Principal->Atualizacao().Executavel = exe;
+        F_Principal->Atualizacao().Processo = programa;
+    });
+    ASSERT_TRUE(test::Esperar([&] { return w.terminou == 1; }));
+    // The offer, accepted: the program ends at once, without its close handler.
+    bool perguntou = false;
+    for (const auto& c : w.Caixas()) {
+        perguntou |= c.text == "Existe uma atualização desse aplicativo, deseja atualizar agora ?";
+    }
+    EXPECT_TRUE(perguntou);
+    EXPECT_EQ(w.dir.Read("Config.dat").find("N30Minutos1"), std::string::npos);
+    EXPECT_EQ(FileVersion(exe), QUELVO_VERSION);  // nothing replaced while it runs
+
+    ::kill(programa, SIGKILL);
+    ::waitpid(programa, nullptr, 0);
+    // The script replaces the file and starts the new version from its path.
+    ASSERT_TRUE(Ate([&] { return FileVersion(exe) == versaoNova; }, std::chrono::seconds(15)));
+    EXPECT_FALSE(std::filesystem::exists(w.dir.File("QuelvoAtualizado.exe")));
+    std::vector<pid_t> novos;
+    ASSERT_TRUE(Ate(
+        [&] {
+            novos = RodandoDe(exe);
+            return novos.size() == 1 && Dono(w, novos[0]);
+        },
+        std::chrono::seconds(20)));
+    ::kill(novos[0], SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(novos[0], &status, 0), novos[0]);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 }  // namespace

@@ -96,9 +96,13 @@ public:
 
     // Creates the forms and shows the main window; returns once the start-up sequence has run
     // (a start-up that opens the login dialog must be answered with NoProximoModal first).
-    TF_Principal& Iniciar(const QStringList& argumentos = {}) {
+    TF_Principal& Iniciar(const QStringList& argumentos = {},
+                          const std::function<void()>& antesDeMostrar = {}) {
         app = std::make_unique<TAplicacao>(argumentos);
         F_Principal->Terminar = [this] { ++terminou; };
+        if (antesDeMostrar) {
+            antesDeMostrar();
+        }
         app->Iniciar();
         Esperar([] { return !F_Principal->PrimeiraExibicao; });
         QApplication::processEvents();

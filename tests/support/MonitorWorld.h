@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -51,8 +53,24 @@ protected:
     }
 };
 
+// A wall clock that stands still until the test moves it.
+class TestClock {
+public:
+    using time_point = std::chrono::system_clock::time_point;
+    TestClock() : ms_(ToMs(std::chrono::system_clock::now())) {}
+    time_point Now() const { return time_point(std::chrono::milliseconds(ms_.load())); }
+    void Advance(std::chrono::milliseconds by) { ms_ += by.count(); }
+
+private:
+    static long long ToMs(time_point t) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+    }
+    std::atomic<long long> ms_;
+};
+
 // The whole outside world of a cycle: the national service and the site stood in for on loopback,
 // a logged-in user with a numeric identity, and companies registered with their certificates.
+// The worker's rests and (once UseUsageRules is called) the service's usage rules read `clock`.
 class MonitorWorld : public DfeWorld {
 public:
     MonitorWorld() : sync(param, AppDir()) {
@@ -66,12 +84,25 @@ public:
         param.Empresas.Inserir(cnpjText, uf, c.name, c.serial, c.senha, "");
     }
 
+    // The application folder's environment, on the world's clock.
+    TConsultasAmbiente Ambiente() {
+        TConsultasAmbiente ambiente = TConsultasAmbiente::Of(AppDir());
+        ambiente.relogio = [this] { return clock.Now(); };
+        return ambiente;
+    }
+
     TMonitorSchedule& Schedule() {
         if (!schedule) {
-            schedule =
-                std::make_unique<TMonitorSchedule>(param, sync, TConsultasAmbiente::Of(AppDir()));
+            schedule = std::make_unique<TMonitorSchedule>(param, sync, Ambiente());
         }
         return *schedule;
+    }
+
+    // The stand-in applies the national service's usage rules, with a real hour on the world's
+    // clock.
+    void UseUsageRules() {
+        service.EnforceUsageRules(std::chrono::hours(1));
+        service.SetClock([this] { return clock.Now(); });
     }
 
     // One tick and the cycle it starts.
@@ -91,6 +122,7 @@ public:
         return out;
     }
 
+    TestClock clock;
     standin::TSiteStandIn site;
     TConsultasParam param;
     RecordingSync sync;

@@ -51,6 +51,9 @@ TDemoWorld::TDemoWorld(const fs::path& root) : app_(root / "app"), service_(pki_
                   SerialNumberOf(b.cert.get())}};
 
     site_.AddUser(kUsuario, kSenha, "1001");
+    // As the national service does: 20 consNSU an hour per CNPJ, an hour between distNSU once
+    // there is nothing more, distNSU in sequence; 656 otherwise.
+    service_.EnforceUsageRules();
     // The bakery receives summaries (accents and "&" in the issuers' names), a full invoice and
     // an event; the parts dealer two summaries.
     const struct {

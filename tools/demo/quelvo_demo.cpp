@@ -125,6 +125,14 @@ int main(int argc, char** argv) {
         failures += Run(monitor, app, {"--ciclo"}) != 0;
         std::cout << "\nChaves enviadas neste ciclo: " << world.Site().Uploads().size() - before
                   << "\n";
+
+        Heading("Modo sequencial: até 50 documentos por consulta, depois uma hora de espera");
+        failures += Run(monitor, app, {"--modo", "sequencial"}) != 0;
+        const size_t queries = world.Service().Queries().size();
+        failures += Run(monitor, app, {"--ciclo"}) != 0;
+        std::cout << "\nConsultas ao serviço nacional neste ciclo: "
+                  << world.Service().Queries().size() - queries << "\n";
+        failures += Run(monitor, app, {"--empresas"}) != 0;
     }
 
     world.Site().Server().Stop();
@@ -132,6 +140,7 @@ int main(int argc, char** argv) {
     Heading(failures == 0 ? "Demonstração concluída" : "Demonstração concluída com falhas");
     std::cout
         << "Pasta do aplicativo da demonstração: " << app.string() << "\n"
-        << "(Config.dat, Empresas2.dat, Consultados.dat, ConsultadosNums.dat, certificados/)\n";
+        << "(Config.dat, Empresas2.dat, Consultados.dat, ConsultadosNums.dat, Descansos.dat,\n"
+           " UltimosNSU.dat, certificados/)\n";
     return failures == 0 ? 0 : 1;
 }

@@ -139,6 +139,66 @@ void TDfeStandIn::ScriptQuery(const std::string& cnpj, long long nsu, Script scr
     scripts_[{cnpj, nsu}] = {std::move(script), always};
 }
 
+void TDfeStandIn::EnforceUsageRules(std::chrono::milliseconds hour) {
+    std::lock_guard lock(mutex_);
+    hour_ = hour;
+}
+
+void TDfeStandIn::SetClock(Clock clock) {
+    std::lock_guard lock(mutex_);
+    clock_ = std::move(clock);
+}
+
+TDfeStandIn::Usage TDfeStandIn::UsageOf(const std::string& cnpj) const {
+    std::lock_guard lock(mutex_);
+    const auto it = parties_.find(cnpj);
+    return it == parties_.end() ? Usage{} : it->second.usage;
+}
+
+std::string TDfeStandIn::Refuse(Party& party, std::chrono::system_clock::time_point now,
+                                const std::string& reason) {
+    party.blockedUntil = now + *hour_;
+    party.blockReason = reason;
+    ++party.usage.consumoIndevido;
+    queries_.back().consumoIndevido = true;
+    return Answer("", 656, reason, party.lastUltNsu.value_or(0), 0, {});
+}
+
+std::optional<std::string> TDfeStandIn::CheckUsage(Party& party, bool cons, long long nsu) {
+    if (!hour_) {
+        return std::nullopt;
+    }
+    const auto now = clock_();
+    ++party.usage.queries;
+    if (party.blockedUntil) {
+        if (now < *party.blockedUntil) {
+            ++party.usage.duringBlock;
+            return Refuse(party, now, party.blockReason);
+        }
+        // The block is over: the CNPJ starts afresh.
+        party.blockedUntil.reset();
+        party.lastUltNsu.reset();
+        party.consNsu.clear();
+    }
+    if (cons) {
+        while (!party.consNsu.empty() && party.consNsu.front() <= now - *hour_) {
+            party.consNsu.pop_front();
+        }
+        if (party.consNsu.size() >= static_cast<size_t>(kConsultasPorHora)) {
+            return Refuse(party, now, kMotivoLimiteConsultas);
+        }
+        party.consNsu.push_back(now);
+        return std::nullopt;
+    }
+    if (party.distRestUntil && now < *party.distRestUntil) {
+        return Refuse(party, now, kMotivoSemDocumentos);
+    }
+    if (party.lastUltNsu && nsu != 0 && nsu != *party.lastUltNsu) {
+        return Refuse(party, now, kMotivoForaDeSequencia);
+    }
+    return std::nullopt;
+}
+
 std::vector<TDfeStandIn::Query> TDfeStandIn::Queries() const {
     std::lock_guard lock(mutex_);
     return queries_;
@@ -210,6 +270,12 @@ Response TDfeStandIn::Handle(const Request& req) {
     const long long maxNsu = party.maxNsu.value_or(highest);
     const bool cons = b.find("<consNSU>") != std::string::npos;
     const long long nsu = ToNumber(cons ? q.nsu : q.ultNSU);
+    if (auto refused = CheckUsage(party, cons, nsu)) {
+        Response r = xml;
+        r.delay = delay_;
+        r.body = std::move(*refused);
+        return r;
+    }
 
     if (cons) {
         if (auto it = scripts_.find({q.cnpj, nsu}); it != scripts_.end()) {
@@ -275,6 +341,12 @@ Response TDfeStandIn::Handle(const Request& req) {
         }
         if (found.empty()) {
             last = maxNsu;
+        }
+    }
+    if (hour_ && !cons) {
+        party.lastUltNsu = last;
+        if (found.empty() || last >= maxNsu) {
+            party.distRestUntil = clock_() + *hour_;
         }
     }
     Response r = xml;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <chrono>
+#include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -43,8 +45,39 @@ std::string DocZipContent(const std::string& xml);
 // consNSU of an existing NSU gives 138 with that one docZip, of a missing one 137; distNSU gives
 // the documents after ultNSU (up to 50); every answer carries ultNSU and maxNSU. A request whose
 // versao is not "1.01" is refused as the service's schema check does (cStat 215).
+//
+// With EnforceUsageRules it also applies the service's usage rules per CNPJ, each broken rule
+// answering 656 "Consumo Indevido" (its reason in xMotivo, the ultNSU last returned in sequence,
+// maxNSU 0) and blocking the CNPJ for an hour:
+// - at most 20 consNSU queries in any hour;
+// - no distNSU within an hour of a distNSU answer 137 or one whose ultNSU equals maxNSU;
+// - a distNSU continues from the ultNSU returned last (0 starts the sequence over);
+// - every query during a block is refused and starts the hour again; once a block is over the
+//   CNPJ starts afresh (its sequence forgotten).
+// The hour and the clock are the test's to choose.
 class TDfeStandIn {
 public:
+    using Clock = std::function<std::chrono::system_clock::time_point()>;
+
+    static constexpr const char* kMotivoSemDocumentos =
+        "Rejeicao: Consumo Indevido. Deve ser aguardado 1 hora para efetuar nova solicitação caso "
+        "não existam mais documentos a serem pesquisados. Tente apos 1 hora";
+    static constexpr const char* kMotivoForaDeSequencia =
+        "Rejeicao: Consumo Indevido. Deve ser utilizado o ultNSU nas solicitações subsequentes. "
+        "Tente apos 1 hora";
+    static constexpr const char* kMotivoLimiteConsultas =
+        "Rejeicao: Consumo Indevido. Ultrapassado o limite de 20 consultas por hora "
+        "(consNSU/consChNFe). Tente apos 1 hora";
+    static constexpr int kConsultasPorHora = 20;
+
+    // How the usage rules went: every query, those answered 656, and those among them that came
+    // while the CNPJ was already blocked.
+    struct Usage {
+        int queries = 0;
+        int consumoIndevido = 0;
+        int duringBlock = 0;
+    };
+
     // What the stand-in does for one query.
     struct Script {
         enum class Kind { Status, SoapFault, HtmlPage, EmptyBody, CorruptDocZip, Slow, ZeroByte };
@@ -65,6 +98,7 @@ public:
         int connection = 0;
         std::string soapAction;
         std::string contentType;
+        bool consumoIndevido = false;  // refused with 656 by the usage rules
     };
 
     explicit TDfeStandIn(const testpki::TestPki& pki, int port = 0);
@@ -87,6 +121,12 @@ public:
         delay_ = delay;
     }
 
+    // Applies the usage rules from now on, with this length of an hour.
+    void EnforceUsageRules(std::chrono::milliseconds hour = std::chrono::hours(1));
+    // The clock the usage rules read (the system's by default).
+    void SetClock(Clock clock);
+    Usage UsageOf(const std::string& cnpj) const;
+
     std::vector<Query> Queries() const;
     void ClearQueries();
 
@@ -106,12 +146,25 @@ private:
     struct Party {
         std::map<long long, Doc> docs;
         std::optional<long long> maxNsu;
+        // Usage rules.
+        std::deque<std::chrono::system_clock::time_point> consNsu;  // accepted, last hour
+        std::optional<std::chrono::system_clock::time_point> blockedUntil;
+        std::string blockReason;
+        std::optional<std::chrono::system_clock::time_point> distRestUntil;
+        std::optional<long long> lastUltNsu;
+        Usage usage;
     };
+    // The usage rules for one query; the 656 answer when it breaks one (or comes during a block).
+    std::optional<std::string> CheckUsage(Party& party, bool cons, long long nsu);
+    std::string Refuse(Party& party, std::chrono::system_clock::time_point now,
+                       const std::string& reason);
     mutable std::mutex mutex_;
     std::map<std::string, Party> parties_;
     std::map<std::pair<std::string, long long>, std::pair<Script, bool>> scripts_;
     std::vector<Query> queries_;
     std::chrono::milliseconds delay_{0};
+    std::optional<std::chrono::milliseconds> hour_;
+    Clock clock_ = [] { return std::chrono::system_clock::now(); };
     std::unique_ptr<TStandInServer> server_;
 };
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "TStandInServer.h"
+#include "common/Version.h"
 
 namespace quelvo::standin {
 
@@ -62,7 +63,7 @@ private:
     std::map<std::string, Response> scripts_;
     std::map<std::string, bool> storedKeys_;
     std::vector<Upload> uploads_;
-    std::string version_ = "1.6.0.0";
+    std::string version_ = ProgramVersion();  // the running version: nothing to update
     std::string executable_;
     std::unique_ptr<TStandInServer> server_;
 };

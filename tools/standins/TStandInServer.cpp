@@ -346,19 +346,20 @@ void TStandInServer::Serve(int fd, int connection) {
                 out += n + ": " + v + "\r\n";
             }
             out += "Content-Length: " + std::to_string(res.body.size()) + "\r\n\r\n";
+            const std::string body = res.cutAfter ? res.body.substr(0, *res.cutAfter) : res.body;
             if (res.drip.count() > 0) {
                 bool sent = channel.Write(out);
-                for (size_t i = 0; sent && i < res.body.size() && !stopping_; ++i) {
+                for (size_t i = 0; sent && i < body.size() && !stopping_; ++i) {
                     std::this_thread::sleep_for(res.drip);
-                    sent = channel.Write(res.body.substr(i, 1));
+                    sent = channel.Write(body.substr(i, 1));
                 }
                 if (!sent || stopping_) {
                     break;
                 }
-            } else if (!channel.Write(out + res.body)) {
+            } else if (!channel.Write(out + body)) {
                 break;
             }
-            if (SameName(req.Header("Connection"), "close")) {
+            if (res.cutAfter || SameName(req.Header("Connection"), "close")) {
                 break;
             }
         }

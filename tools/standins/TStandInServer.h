@@ -38,6 +38,9 @@ struct Response {
     std::string body;
     std::chrono::milliseconds delay{0};  // wait before answering (a slow server)
     bool hangUp = false;                 // close the connection without answering
+    // Announce the whole body but close the connection after this many of its bytes (a cut
+    // download); nothing when the body goes whole.
+    std::optional<size_t> cutAfter{};
     // Send the head at once, then the body one byte at a time this long apart (a server that
     // drips its answer and so never stalls).
     std::chrono::milliseconds drip{0};

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quelvo {
+
+// A small text file that the program keeps in its folder: one record per line (CR LF), fields
+// separated by ";", each record known by its first fields (the key). The file is read whole the
+// first time it is needed and written whole, atomically, after every change.
+//
+// The reader is tolerant: a line that the owner's check refuses is left out, and the file as it
+// was is first copied beside it ("<name>.danificado") so that nothing is lost without a trace; the
+// other records stay in use. A file that cannot be read at all (or is larger than the limit) is
+// never overwritten: every call raises until it can be read. When a write fails the change stays
+// in memory for this run and the call raises.
+//
+// Safe to share between threads: each call holds the object's lock for its own length.
+class TArquivoRegistros {
+public:
+    using Campos = std::vector<std::string>;
+    using Verificador = std::function<bool(const Campos&)>;
+
+    TArquivoRegistros(std::string path, size_t camposDaChave, Verificador valido,
+                      size_t limiteBytes);
+    TArquivoRegistros(const TArquivoRegistros&) = delete;
+    TArquivoRegistros& operator=(const TArquivoRegistros&) = delete;
+
+    const std::string& Caminho() const { return path_; }
+
+    // The record whose key (its first fields joined by ";") is `chave`, or nothing.
+    std::optional<Campos> Buscar(const std::string& chave);
+    // Every record, in file order.
+    std::vector<Campos> Registros();
+    // Replaces the records with the same keys (in place) or appends them; then writes the file.
+    void Gravar(const std::vector<Campos>& registros);
+    // Removes the records with these keys; writes the file when one was there.
+    void Apagar(const std::vector<std::string>& chaves);
+    // Changes every record through `mudar` (which must keep the key) and writes the file.
+    void Alterar(const std::function<void(Campos&)>& mudar);
+
+    // What the reader left out of a damaged file, once; empty when there is nothing to say. Reads
+    // the file first if needed (a file that cannot be read is left for the other calls to report).
+    std::string TomarAviso();
+
+    // The key of a record: its first `camposDaChave` fields joined by ";".
+    std::string Chave(const Campos& registro) const;
+
+    static constexpr char kSeparador = ';';
+
+private:
+    void CarregarLocked();
+    void SalvarLocked();
+
+    const std::string path_;
+    const size_t camposDaChave_;
+    const Verificador valido_;
+    const size_t limite_;
+
+    std::mutex mutex_;
+    bool carregado_ = false;
+    std::vector<Campos> registros_;
+    std::string aviso_;
+};
+
+}  // namespace quelvo

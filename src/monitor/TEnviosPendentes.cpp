@@ -1,0 +1,66 @@
+#include "monitor/TEnviosPendentes.h"
+
+#include <charconv>
+
+#include "common/Utils.h"
+#include "dfe/Compression.h"
+
+namespace quelvo {
+
+namespace {
+
+bool Decimal(const std::string& text, long long& v) {
+    const auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    return !text.empty() && ec == std::errc{} && p == text.data() + text.size() && v >= 0;
+}
+
+bool Base64(const std::string& text) {
+    return !text.empty() && text.find_first_not_of(
+                                "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"
+                                "=") == std::string::npos;
+}
+
+bool LinhaValida(const TArquivoRegistros::Campos& c) {
+    long long v = 0;
+    return c.size() == 3 && !c[0].empty() && c[0].size() <= 14 && OnlyDigits(c[0]) == c[0] &&
+           Decimal(c[1], v) && Base64(c[2]) && DecodeBase64(c[2]).rfind("<resNFe", 0) == 0;
+}
+
+}  // namespace
+
+TEnviosPendentes::TEnviosPendentes(const std::string& appDir)
+    : arquivo_(appDir + kArquivo, 2, LinhaValida, kLimiteBytes) {}
+
+std::vector<TEnviosPendentes::Envio> TEnviosPendentes::DoCnpj(const std::string& cnpj) {
+    std::vector<Envio> lista;
+    for (const auto& c : arquivo_.Registros()) {
+        long long nsu = 0;
+        if (c[0] == cnpj && Decimal(c[1], nsu)) {
+            lista.push_back(Envio{c[0], nsu, DecodeBase64(c[2])});
+        }
+    }
+    return lista;
+}
+
+void TEnviosPendentes::Acrescentar(const std::vector<Envio>& envios) {
+    std::vector<TArquivoRegistros::Campos> registros;
+    registros.reserve(envios.size());
+    for (const auto& e : envios) {
+        registros.push_back({e.cnpj, std::to_string(e.nsu), EncodeBase64(e.xml)});
+    }
+    arquivo_.Gravar(registros);
+}
+
+void TEnviosPendentes::Remover(const std::string& cnpj, const std::vector<long long>& nsus) {
+    if (nsus.empty()) {
+        return;
+    }
+    std::vector<std::string> chaves;
+    chaves.reserve(nsus.size());
+    for (long long n : nsus) {
+        chaves.push_back(cnpj + TArquivoRegistros::kSeparador + std::to_string(n));
+    }
+    arquivo_.Apagar(chaves);
+}
+
+}  // namespace quelvo

@@ -1,0 +1,176 @@
+// The sequential mode: distNSU from the stored ultNSU, 50 documents per answer, against a service
+// that enforces its usage rules.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "common/ConsultaSequencial.h"
+#include "common/ProfileFile.h"
+#include "dfe/Compression.h"
+#include "support/MonitorWorld.h"
+
+namespace quelvo {
+namespace {
+
+using namespace std::chrono_literals;
+using standin::ResumoNFe;
+using standin::TDfeStandIn;
+using test::MonitorWorld;
+
+std::string Chave(int n) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "3526116074694800011255001%09d1%09d", n, n);
+    return buf;
+}
+
+ResumoNFe Resumo(int n) {
+    ResumoNFe r;
+    r.chNFe = Chave(n);
+    r.cnpjEmitente = "60746948000112";
+    r.xNome = "FORNECEDOR " + std::to_string(n);
+    r.ie = "110042490114";
+    return r;
+}
+
+// The ultNSU of every distNSU the service received for a party ("" marks a consNSU).
+std::vector<std::string> DistNsus(const MonitorWorld& w, const std::string& cnpj) {
+    std::vector<std::string> out;
+    for (const auto& q : w.service.Queries()) {
+        if (q.cnpj == cnpj) {
+            out.push_back(q.ultNSU);
+        }
+    }
+    return out;
+}
+
+std::string Nsu15(int n) {
+    std::string s = std::to_string(n);
+    return std::string(15 - s.size(), '0') + s;
+}
+
+class SequentialMode : public ::testing::Test {
+protected:
+    void SetUp() override {
+        w.UseUsageRules();
+        TProfileFile config(w.dir.File("Config.dat"));
+        GravarConsultaSequencial(config, true);
+        w.Register(w.a, "11.222.333/0001-81");
+    }
+    MonitorWorld w;
+    const std::string d = w.a.cnpj;
+};
+
+TEST_F(SequentialMode, ReadsInBatchesUploadsRestsAndKeepsWhatTheSiteMissed) {
+    // 120 documents: summaries, with an event at NSU 10 and a full invoice at NSU 20.
+    for (int n = 1; n <= 120; ++n) {
+        if (n == 10) {
+            w.service.AddDocument(d, n, standin::ResEventoXml(Chave(3), d), "resEvento_v1.00.xsd");
+        } else if (n == 20) {
+            w.service.AddDocument(d, n, standin::NfeProcXml(Resumo(n), d), "procNFe_v3.10.xsd");
+        } else {
+            w.service.AddDocument(d, n, standin::ResNFeXml(Resumo(n)));
+        }
+    }
+    // The site fails on one summary.
+    w.site.ScriptUpload(Chave(77), standin::Response{500, "", {}, "erro"});
+
+    w.Cycle();
+    EXPECT_EQ(DistNsus(w, d), (std::vector<std::string>{Nsu15(0), Nsu15(50), Nsu15(100)}));
+    for (const auto& q : w.service.Queries()) {
+        EXPECT_EQ(q.nsu, "");  // no consNSU
+    }
+    EXPECT_EQ(w.site.Uploads().size(), 118u);
+    EXPECT_EQ(w.sync.notes.size(), 117u);
+    const auto empresa = w.param.Empresas.Item(0);
+    EXPECT_EQ(empresa->Status(), (std::pair<int, std::string>{0, "117 novas notas foi inseridas"}));
+    EXPECT_EQ(w.sync.logs.at(1), "117 novas notas foi inseridas para o CNPJ: 11.222.333/0001-81");
+    // As in the default mode: every handled document recorded under its own NSU, the failed
+    // summary under none.
+    EXPECT_EQ(w.param.ConsultadosNums.Count(), 119u);
+    EXPECT_TRUE(w.param.ConsultadosNums.Contains(d + "10"));
+    EXPECT_TRUE(w.param.ConsultadosNums.Contains(d + "120"));
+    EXPECT_FALSE(w.param.ConsultadosNums.Contains(d + "77"));
+    EXPECT_TRUE(w.param.Consultados.Contains(Chave(20)));  // the full invoice, not uploaded
+    EXPECT_FALSE(w.param.Consultados.Contains(Chave(77)));
+    EXPECT_EQ(w.dir.Read("UltimosNSU.dat"), d + ";120\r\n");
+    const std::string pendente = w.dir.Read("EnviosPendentes.dat");
+    ASSERT_EQ(pendente.rfind(d + ";77;", 0), 0u) << pendente;
+    EXPECT_EQ(DecodeBase64(pendente.substr(d.size() + 4)).rfind("<resNFe ", 0), 0u);
+    EXPECT_EQ(w.service.UsageOf(d).consumoIndevido, 0);
+
+    // Next turn, within the rest: the missed summary goes to the site without any query.
+    w.service.ClearQueries();
+    w.sync.logs.clear();
+    w.clock.Advance(10min);
+    const auto agora = w.clock.Now();
+    w.Cycle();
+    EXPECT_TRUE(w.service.Queries().empty());
+    EXPECT_EQ(w.site.Uploads().back().chNFe, Chave(77));
+    EXPECT_EQ(w.site.Uploads().back().answer, "OK");
+    EXPECT_EQ(w.dir.Read("EnviosPendentes.dat"), "");
+    EXPECT_TRUE(w.param.ConsultadosNums.Contains(d + "77"));
+    EXPECT_EQ(empresa->Status(),
+              (std::pair<int, std::string>{0, "Aguardando novos documentos: nova consulta após " +
+                                                  TDescansos::Quando(agora + 50min, agora)}));
+    EXPECT_EQ(w.sync.logs.at(0), "1 novas notas foi inseridas para o CNPJ: 11.222.333/0001-81");
+
+    // After the hour: one distNSU from where it stopped.
+    for (int n = 121; n <= 125; ++n) {
+        w.service.AddDocument(d, n, standin::ResNFeXml(Resumo(n)));
+    }
+    w.clock.Advance(51min);
+    w.Cycle();
+    EXPECT_EQ(DistNsus(w, d), std::vector<std::string>{Nsu15(120)});
+    EXPECT_EQ(empresa->Situacao(), "5 novas notas foi inseridas");
+    EXPECT_EQ(w.dir.Read("UltimosNSU.dat"), d + ";125\r\n");
+
+    // "Verificar Últimos 3 Meses" starts again from 0, once the rest is over.
+    w.service.ClearQueries();
+    EXPECT_TRUE(w.Schedule().VerificarUltimos3Meses([&](bool on) { w.param.Ativo = on; }, [] {}));
+    w.Schedule().WaitForWorkers();
+    EXPECT_TRUE(w.service.Queries().empty());
+    EXPECT_EQ(w.dir.Read("UltimosNSU.dat"), d + ";0\r\n");
+    w.clock.Advance(61min);
+    w.Cycle();
+    EXPECT_EQ(DistNsus(w, d), (std::vector<std::string>{Nsu15(0), Nsu15(50), Nsu15(100)}));
+    EXPECT_EQ(w.param.ConsultadosNums.Count(), 125u);
+    EXPECT_EQ(w.service.UsageOf(d).consumoIndevido, 0);
+}
+
+TEST_F(SequentialMode, A656EndsTheTurnAndKeepsTheStoredUltNsu) {
+    for (int n = 1; n <= 70; ++n) {
+        w.service.AddDocument(d, n, standin::ResNFeXml(Resumo(n)));
+    }
+    w.Cycle();
+    EXPECT_EQ(w.dir.Read("UltimosNSU.dat"), d + ";70\r\n");
+    // Another program read further for the same CNPJ meanwhile... and this one, once the rest is
+    // over, asks from its own older ultNSU: out of sequence.
+    w.dir.Write("UltimosNSU.dat", d + ";50\r\n");
+    w.clock.Advance(61min);
+    TMonitorSchedule schedule(w.param, w.sync, w.Ambiente());
+    schedule.Tick();
+    schedule.WaitForWorkers();
+    EXPECT_EQ(DistNsus(w, d).back(), Nsu15(50));
+    EXPECT_EQ(w.param.Empresas.Item(0)->Status(),
+              (std::pair<int, std::string>{
+                  2, std::string("656 - ") + TDfeStandIn::kMotivoForaDeSequencia}));
+    // The 656's ultNSU is not taken: the next query, an hour later, is from the same point.
+    EXPECT_EQ(w.dir.Read("UltimosNSU.dat"), d + ";50\r\n");
+    const size_t queries = w.service.Queries().size();
+    schedule.Tick();
+    schedule.WaitForWorkers();
+    EXPECT_EQ(w.service.Queries().size(), queries);
+    EXPECT_EQ(
+        w.param.Empresas.Item(0)->Situacao().rfind("Consumo indevido: nova consulta após ", 0), 0u);
+    w.clock.Advance(61min);
+    schedule.Tick();
+    schedule.WaitForWorkers();
+    EXPECT_EQ(DistNsus(w, d).back(), Nsu15(50));
+    EXPECT_EQ(w.param.Empresas.Item(0)->Situacao().rfind("Nenhuma nova nota foi encontrada", 0),
+              0u);
+    EXPECT_EQ(w.dir.Read("UltimosNSU.dat"), d + ";70\r\n");
+    EXPECT_EQ(w.service.UsageOf(d).duringBlock, 0);
+}
+
+}  // namespace
+}  // namespace quelvo

@@ -243,8 +243,9 @@ std::optional<std::string> TMonitorCli::ReadPassword(const std::string& prompt) 
     std::string line;
     bool read = false;
     if (terminal) {
-        err_ << prompt << std::flush;
+        // Echo off before the prompt shows: what is typed after it is never flushed away.
         const EchoOff quiet;
+        err_ << prompt << std::flush;
         read = static_cast<bool>(std::getline(in_, line));
         err_ << "\n";
     } else {

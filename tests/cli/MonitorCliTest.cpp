@@ -5,9 +5,12 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "TSiteStandIn.h"
 #include "certificates/TCertificate.h"
@@ -161,7 +164,13 @@ TEST(MonitorCli, APasswordTypedAtATerminalIsNotEchoed) {
     ASSERT_EQ(::write(master, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
     readUntil("\n");
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    for (int i = 0; i < 100 && ::waitpid(pid, &status, WNOHANG) == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (::waitpid(pid, &status, WNOHANG) == 0) {
+        ::kill(pid, SIGKILL);  // still waiting for its password: a failure, never a hang
+        ::waitpid(pid, &status, 0);
+    }
     readUntil("\x04");  // whatever is left
     ::close(master);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << screen;

@@ -1,6 +1,9 @@
 #include "cli/THeadlessMonitor.h"
 
 #include <chrono>
+#include <functional>
+#include <initializer_list>
+#include <stdexcept>
 #include <thread>
 
 #include "certificates/CertificateAccess.h"
@@ -58,6 +61,16 @@ bool THeadlessMonitor::Login() {
 void THeadlessMonitor::Ciclo() {
     schedule_->Tick();
     schedule_->WaitForWorkers();
+    AvisarErroGravacao();
+}
+
+bool THeadlessMonitor::AvisarErroGravacao() {
+    const std::string erro = param_.ErroGravacao.Get();
+    if (!erro.empty()) {
+        err_ << erro << "\n";
+        err_.flush();
+    }
+    return !erro.empty();
 }
 
 void THeadlessMonitor::Continuo(const std::atomic<bool>& stop) {
@@ -74,6 +87,7 @@ void THeadlessMonitor::Continuo(const std::atomic<bool>& stop) {
             break;
         }
         schedule_->WaitForWorkers();
+        AvisarErroGravacao();
         // So that "--empresas" shows what this cycle did while the program keeps running.
         try {
             param_.Empresas.Salvar(appDir_ + "Empresas2.dat");
@@ -90,9 +104,21 @@ void THeadlessMonitor::Continuo(const std::atomic<bool>& stop) {
 }
 
 void THeadlessMonitor::Salvar() {
-    settings_.Write(config_);
-    param_.Empresas.Salvar(appDir_ + "Empresas2.dat");
-    param_.SalvarListas(appDir_);
+    // Each file on its own: one that cannot be written never keeps the others from their save.
+    std::string erros;
+    for (const auto& salvar : std::initializer_list<std::function<void()>>{
+             [&] { settings_.Write(config_); },
+             [&] { param_.Empresas.Salvar(appDir_ + "Empresas2.dat"); },
+             [&] { param_.SalvarListas(appDir_); }}) {
+        try {
+            salvar();
+        } catch (const std::exception& e) {
+            erros += (erros.empty() ? "" : "\n") + std::string(e.what());
+        }
+    }
+    if (!erros.empty()) {
+        throw std::runtime_error(erros);
+    }
 }
 
 void THeadlessMonitor::ListarEmpresas() {

@@ -28,10 +28,13 @@ public:
     bool Login();
     // One schedule tick and the whole cycle it starts.
     void Ciclo();
+    // When the last cycle could not save the seen-lists, says so on the error stream; true then.
+    bool AvisarErroGravacao();
     // Ticks every interval until `stop` becomes true; a running cycle is asked to stop and
     // waited for.
     void Continuo(const std::atomic<bool>& stop);
-    // The close handler: settings, registry and seen-lists to their files.
+    // The close handler: settings, registry and seen-lists to their files, each tried; raises
+    // std::runtime_error with every failure's message.
     void Salvar();
     // Every company with its status columns.
     void ListarEmpresas();

@@ -308,7 +308,8 @@ int TMonitorCli::Monitor(bool continuous) {
     }
     monitor.ListarEmpresas();
     monitor.Salvar();
-    return kExitOk;
+    // A cycle that could not record what it handled did not do its job.
+    return monitor.Param().ErroGravacao.Get().empty() ? kExitOk : kExitFailure;
 }
 
 int TMonitorCli::Register(const std::vector<std::string>& values, bool yes) {

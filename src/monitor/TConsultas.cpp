@@ -131,14 +131,15 @@ void TConsultas::Execute() {
         sync_.InicioRodada(*this);
         TNFeClient client;
         Configurar(client);
-        if (Ativo) {
+        // Before anything is uploaded: what the cycle records must be able to reach the files.
+        if (Ativo && GravarListas(true)) {
             ObterIDUsuario();
             if (param_.IDUsuario.Get().empty()) {
                 Log("Não foi possível obter o ID do usuário.");
             } else {
                 const int n = param_.Empresas.Quantidade();
                 for (int i = 0; i < n; ++i) {
-                    if (!Ativo) {
+                    if (!Ativo || !PodeEnviar()) {
                         break;
                     }
                     const EmpresaPtr empresa = param_.Empresas.ItemOrNull(i);
@@ -147,6 +148,10 @@ void TConsultas::Execute() {
                     }
                     if (empresa->Situacao() == "Esperando...") {
                         Turno(empresa, client);
+                        if (!GravarListas()) {
+                            empresa->SetStatus(kEstadoErro, falhaGravacao_);
+                            sync_.AtualizaLista();
+                        }
                     }
                 }
             }
@@ -228,6 +233,44 @@ void TConsultas::Turno(const EmpresaPtr& empresa, TNFeClient& client) {
     sync_.AtualizaLista();
 }
 
+bool TConsultas::GravarListas(bool sempre) {
+    if (!PodeEnviar()) {
+        return false;
+    }
+    const auto agora = std::chrono::steady_clock::now();
+    // Taken before the save: whatever is added meanwhile counts as not saved yet.
+    const uint64_t consultados = param_.Consultados.Version();
+    const uint64_t nums = param_.ConsultadosNums.Version();
+    if (!sempre && gravou_ && consultados == versaoConsultados_ && nums == versaoNums_) {
+        ultimaGravacao_ = agora;
+        return true;
+    }
+    try {
+        param_.SalvarListas(ambiente_.appDir);
+    } catch (const std::exception& e) {
+        falhaGravacao_ = std::string("Não foi possível gravar as listas de notas já enviadas (") +
+                         e.what() +
+                         "). Os envios ao site foram interrompidos: nada é enviado sem ficar "
+                         "registrado.";
+        param_.ErroGravacao.Set(falhaGravacao_);
+        param_.StatusTexto.Set(falhaGravacao_);
+        Log(falhaGravacao_);
+        return false;
+    }
+    gravou_ = true;
+    versaoConsultados_ = consultados;
+    versaoNums_ = nums;
+    ultimaGravacao_ = agora;
+    param_.ErroGravacao.Set("");
+    return true;
+}
+
+void TConsultas::GravarSeVencido() {
+    if (std::chrono::steady_clock::now() - ultimaGravacao_ >= ambiente_.gravacao) {
+        GravarListas();
+    }
+}
+
 void TConsultas::LogNovasNotas(const EmpresaPtr& empresa) {
     Log(FormatThousands(NovasNotas) + " novas notas foi inseridas para o CNPJ: " + empresa->CNPJ() +
         "\r\n" + kRegua);
@@ -274,7 +317,7 @@ void TConsultas::Caminhada(TNFeClient& client, const std::string& cnpj, int uf) 
     bool continuar = true;
     int s = MaxNSU;
     const std::string temp = ambiente_.appDir + "temp/";
-    while (s > 0 && continuar && Ativo) {
+    while (s > 0 && continuar && Ativo && PodeEnviar()) {
         const std::string key = cnpj + std::to_string(s);
         if (!param_.ConsultadosNums.Contains(key)) {
             try {
@@ -297,6 +340,7 @@ void TConsultas::Caminhada(TNFeClient& client, const std::string& cnpj, int uf) 
         Progresso = MaxNSU - s;
         LimparPastaTemp(temp);
         sync_.AtualizaProgresso(*this);
+        GravarSeVencido();
     }
 }
 
@@ -343,6 +387,10 @@ void TConsultas::TurnoSequencial(TNFeClient& client, const std::string& cnpj, in
         Progresso = lidos;
         LimparPastaTemp(temp);
         sync_.AtualizaProgresso(*this);
+        GravarSeVencido();
+        if (!PodeEnviar()) {
+            return;  // what was not sent stays pending
+        }
         if (r.cStat == 137 || !max || *novo >= *max) {
             // Nothing more to read for now: the service wants an hour before the next distNSU.
             Descansar(cnpj, 137);
@@ -364,7 +412,7 @@ void TConsultas::EnviarPendentes(const std::string& cnpj) {
     const auto lista = ambiente_.pendentes->DoCnpj(cnpj);
     std::vector<long long> feitos;
     for (const auto& envio : lista) {
-        if (falhasDeEnvio_ >= kFalhasDeEnvioSeguidas) {
+        if (falhasDeEnvio_ >= kFalhasDeEnvioSeguidas || !PodeEnviar()) {
             break;
         }
         const TresNFe resumo = LerResNFe(envio.xml);
@@ -439,6 +487,9 @@ std::string TConsultas::MontarPayload(const TresNFe& r, const std::string& cnpj,
 }
 
 bool TConsultas::EnviarChave(const TresNFe& resumo, const std::string& cnpj, int nsu) {
+    if (!PodeEnviar()) {
+        return false;  // what could not be recorded is never sent
+    }
     try {
         TTravonHttp http;
         http.Proxy = param_.Proxy.Get();

@@ -38,6 +38,9 @@ struct TConsultasAmbiente {
     // How long the service blocks a CNPJ after a 656, and how long a CNPJ that has read
     // everything waits before the next distNSU.
     std::chrono::milliseconds descanso = std::chrono::hours(1);
+    // How long a walk goes at most without saving the seen-lists (besides the save after every
+    // company's turn).
+    std::chrono::milliseconds gravacao = std::chrono::minutes(1);
 
     // The application folder's: its "Servidores.ini", "certificados", "ac-confiaveis",
     // "Descansos.dat", "UltimosNSU.dat" and "EnviosPendentes.dat".
@@ -50,6 +53,11 @@ struct TConsultasAmbiente {
 // every waiting company, NSU by NSU from the newest down, uploads every new invoice summary to the
 // site and records what was handled in the seen-lists. It reaches the program only through the
 // six synchronised calls. Whoever starts it joins it (Join, or the destructor).
+// What it records reaches the files early: the seen-lists are saved before the first upload (the
+// check that the folder can be written), after every company's turn and at least once every
+// `gravacao` during a walk. A save that fails is shown at once (log line, status text, the
+// company's status, `ErroGravacao`) and ends the cycle: nothing is uploaded that could not be
+// recorded.
 class TConsultas {
 public:
     TConsultas(TConsultasParam& param, IConsultasSync& sync, TConsultasAmbiente ambiente);
@@ -104,6 +112,12 @@ private:
     void LogNovasNotas(const EmpresaPtr& empresa);
     // Logs, once, what the readers of the rule files left out of a damaged file.
     void AvisarArquivosDanificados();
+    // Saves both seen-lists when they changed since the last save (`sempre`: in any case). False
+    // once a save has failed: the failure is shown and the cycle uploads nothing more.
+    bool GravarListas(bool sempre = false);
+    // GravarListas when `gravacao` has passed since the last save.
+    void GravarSeVencido();
+    bool PodeEnviar() const { return falhaGravacao_.empty(); }
 
     TConsultasParam& param_;
     IConsultasSync& sync_;
@@ -112,6 +126,13 @@ private:
     std::atomic<bool> finished_{false};
     // Upload attempts in a row that got no answer from the site (not a refusal: no answer).
     int falhasDeEnvio_ = 0;
+    // The last save of the seen-lists: when, and the lists' versions it wrote.
+    std::chrono::steady_clock::time_point ultimaGravacao_{};
+    bool gravou_ = false;
+    uint64_t versaoConsultados_ = 0;
+    uint64_t versaoNums_ = 0;
+    // Why the seen-lists could not be saved; "" while they can.
+    std::string falhaGravacao_;
 };
 
 // Upload attempts in a row without an answer after which the sequential mode stops sending for

@@ -17,8 +17,8 @@ void TConsultasParam::CarregarListas(const std::string& appDir) {
 }
 
 void TConsultasParam::SalvarListas(const std::string& appDir) const {
-    Consultados.SaveToFile(appDir + "Consultados.dat");
     ConsultadosNums.SaveToFile(appDir + "ConsultadosNums.dat");
+    Consultados.SaveToFile(appDir + "Consultados.dat");
 }
 
 }  // namespace quelvo

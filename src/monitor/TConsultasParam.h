@@ -32,13 +32,18 @@ public:
     TSeenList ConsultadosNums;             // query keys: CNPJ digits followed by the NSU
     std::function<void()> AtualizarLista;  // refreshes the company list, if the program has one
     Guarded<std::string> StatusTexto;
+    // Why the worker could not save the seen-lists the last time it tried ("" after a save that
+    // worked): while they cannot be saved, no cycle uploads anything.
+    Guarded<std::string> ErroGravacao;
 
     // Loads each seen-list from its file in the application folder when the file exists
     // ("Consultados.dat", "ConsultadosNums.dat"); a missing file leaves its list as it is.
     // First, as the program's start that it is, removes the temporary files that a crash during
     // a write left in the folder (".Consultados.dat.XXXXXX", ... and those of "certificados/").
     void CarregarListas(const std::string& appDir);
-    // Writes both seen-lists to their files, also when empty.
+    // Writes both seen-lists to their files, also when empty: the query keys first, so that a
+    // crash between the two never leaves an invoice key recorded without its NSU (the walk would
+    // query that NSU again every cycle).
     void SalvarListas(const std::string& appDir) const;
 };
 

@@ -65,6 +65,7 @@ void TSeenList::ForEachLocked(F&& f) const {
 }
 
 void TSeenList::ResetLocked() {
+    ++version_;
     std::string().swap(text_);
     std::vector<uint64_t>().swap(slots_);
     count_ = 0;
@@ -134,6 +135,7 @@ void TSeenList::AddLocked(std::string_view entry) {
     } while (length);
     text_.append(entry);
     ++count_;
+    ++version_;
     IndexLocked(offset, entry, HashIgnoringCase(entry));
 }
 
@@ -151,6 +153,11 @@ bool TSeenList::Contains(std::string_view entry) const {
 size_t TSeenList::Count() const {
     std::lock_guard lock(mutex_);
     return count_;
+}
+
+uint64_t TSeenList::Version() const {
+    std::lock_guard lock(mutex_);
+    return version_;
 }
 
 std::vector<std::string> TSeenList::Entries() const {

@@ -27,6 +27,8 @@ public:
     void Add(std::string_view entry);
     bool Contains(std::string_view entry) const;
     size_t Count() const;
+    // Grows with every change (an addition, Clear, a load): equal values, no change between.
+    uint64_t Version() const;
     std::vector<std::string> Entries() const;
     void Clear();
 
@@ -55,6 +57,7 @@ private:
     mutable std::mutex saveMutex_;  // one save at a time, so the newest snapshot lands last
     std::string text_;              // each entry: its length (LEB128), then its bytes
     size_t count_ = 0;
+    uint64_t version_ = 0;
     std::vector<uint64_t> slots_;  // fingerprint << 40 | (offset + 1); 0 for a free slot
 };
 

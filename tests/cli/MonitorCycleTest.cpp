@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 
 #include "common/MainSettings.h"
@@ -216,7 +217,7 @@ TEST(MonitorCycle, ContinuousStopsCleanlyOnAnEarlySigterm) {
     MonitorWorld w;
     StoreLogin(w);
     w.site.Script("/usuario/comandos.aspx?t=login&usuario=ana@empresa.com&senha=segredo",
-                  standin::Response{200, "", {}, "OK", std::chrono::milliseconds(1500)});
+                  standin::Response{200, "", {}, "OK", std::chrono::milliseconds(700)});
     const pid_t pid = ::fork();
     if (pid == 0) {
         std::freopen(w.dir.File("saida.txt").c_str(), "w", stdout);
@@ -234,6 +235,29 @@ TEST(MonitorCycle, ContinuousStopsCleanlyOnAnEarlySigterm) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_TRUE(w.service.Queries().empty());  // no cycle started after the request to end
     EXPECT_NE(w.dir.Read("Config.dat").find("N60Minutos1=0"), std::string::npos);  // saved
+}
+
+TEST(MonitorCycle, ACycleThatCannotRecordUploadsNothingAndSaysSo) {
+    MonitorWorld w;
+    StoreLogin(w);
+    w.Register(w.a, w.a.cnpj);
+    w.param.Empresas.Salvar(w.dir.File("Empresas2.dat"));
+    standin::ResumoNFe r;
+    r.chNFe = "35261160746948000112550010000000011000000011";
+    r.cnpjEmitente = "60746948000112";
+    w.service.AddDocument(w.a.cnpj, 1, standin::ResNFeXml(r));
+    // The seen-lists cannot be replaced (as in a folder made read-only, or on a full disk).
+    std::filesystem::create_directory(w.dir.File("ConsultadosNums.dat"));
+    const auto run = Monitor(w, {"--ciclo"});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_TRUE(w.site.Uploads().empty());
+    EXPECT_TRUE(w.service.Queries().empty());
+    EXPECT_EQ(run.err.rfind("Não foi possível gravar as listas de notas já enviadas (" +
+                                w.dir.File("ConsultadosNums.dat"),
+                            0),
+              0u)
+        << run.err;
+    EXPECT_NE(run.out.find("Não foi possível gravar as listas"), std::string::npos) << run.out;
 }
 
 // Killed at any moment, the program leaves every file it keeps whole.

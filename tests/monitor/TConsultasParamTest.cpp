@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <system_error>
 #include <thread>
 
 #include "support/TempDir.h"
@@ -32,6 +33,18 @@ TEST(SharedState, SeenListsLoadWhenPresentAndAlwaysSave) {
     other.SalvarListas(app);
     EXPECT_EQ(dir.Read("Consultados.dat"), "35260112345678000195550010000001231000001234\r\n");
     EXPECT_EQ(dir.Read("ConsultadosNums.dat"), "123456780001951234\r\n123456780001951233\r\n");
+}
+
+TEST(SharedState, QueryKeysAreSavedFirst) {
+    // Whatever stops the second file, the query keys are on disk already: an invoice key is
+    // never recorded without its NSU.
+    TempDir dir;
+    std::filesystem::create_directory(dir.File("Consultados.dat"));
+    TConsultasParam param;
+    param.Consultados.Add("35260112345678000195550010000001231000001234");
+    param.ConsultadosNums.Add("123456780001951234");
+    EXPECT_THROW(param.SalvarListas(dir.path().string() + "/"), std::system_error);
+    EXPECT_EQ(dir.Read("ConsultadosNums.dat"), "123456780001951234\r\n");
 }
 
 TEST(SharedState, TheStartRemovesTemporariesACrashLeft) {

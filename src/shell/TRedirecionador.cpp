@@ -32,15 +32,10 @@ QByteArray ParaLocation(const std::string& endereco) {
     return out;
 }
 
-// The user that owns the client end of a loopback connection, from the kernel's socket table;
-// nothing when it is not found. The token travels on the browser's command line, which other
-// users can read: only this user's processes may use it.
-std::optional<uid_t> DonoDoCliente(quint16 portaCliente, quint16 portaServidor) {
-    char local[32];
-    char remoto[32];
-    std::snprintf(local, sizeof local, "0100007F:%04X", portaCliente);
-    std::snprintf(remoto, sizeof remoto, "0100007F:%04X", portaServidor);
-    std::ifstream tabela("/proc/net/tcp");
+// The owner of the socket with these ends in one of the kernel's TCP tables; nothing when absent.
+std::optional<uid_t> DonoNaTabela(const char* arquivo, const std::string& local,
+                                  const std::string& remoto) {
+    std::ifstream tabela(arquivo);
     std::string linha;
     std::getline(tabela, linha);  // the heading
     while (std::getline(tabela, linha)) {
@@ -53,6 +48,23 @@ std::optional<uid_t> DonoDoCliente(quint16 portaCliente, quint16 portaServidor) 
         }
     }
     return std::nullopt;
+}
+
+// The user that owns the client end of a loopback connection; nothing when it is not found. The
+// token travels on the browser's command line, which other users can read: only this user's
+// processes may use it.
+std::optional<uid_t> DonoDoCliente(quint16 portaCliente, quint16 portaServidor) {
+    char porta[8];
+    std::snprintf(porta, sizeof porta, ":%04X", portaCliente);
+    char servidor[8];
+    std::snprintf(servidor, sizeof servidor, ":%04X", portaServidor);
+    if (auto uid = DonoNaTabela("/proc/net/tcp", std::string("0100007F") + porta,
+                                std::string("0100007F") + servidor)) {
+        return uid;
+    }
+    // A dual-stack client reaches 127.0.0.1 as ::ffff:127.0.0.1.
+    const std::string mapeado = "0000000000000000FFFF00000100007F";
+    return DonoNaTabela("/proc/net/tcp6", mapeado + porta, mapeado + servidor);
 }
 
 }  // namespace

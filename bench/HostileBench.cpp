@@ -3,7 +3,8 @@
 // - 1.6 MB of "&amp;" through the answer's entity decoding and the reader's (goal: at most 1 s
 //   each);
 // - a whole `quelvo-monitor --ciclo` whose first answer holds one docZip of about 1 MB that
-//   inflates to 1 GiB: the cycle must end normally, the process's peak memory under 200 MB.
+//   inflates to 1 GiB: the cycle must end normally, the process's peak memory under 200 MB;
+// - the same cycle with an answer of 32 MB, just below the limit (peak memory).
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -144,6 +145,7 @@ struct Run {
 };
 Run Monitor(const std::filesystem::path& app, const std::vector<std::string>& args) {
     const auto outFile = app / "saida.txt";
+    std::fflush(nullptr);  // nothing of ours may be written again by the child
     const pid_t pid = fork();
     if (pid == 0) {
         std::vector<std::string> all = {QUELVO_MONITOR, "--pasta", app.string()};
@@ -171,15 +173,13 @@ Run Monitor(const std::filesystem::path& app, const std::vector<std::string>& ar
     return run;
 }
 
-void CycleAgainstADecompressionBomb() {
+// One `quelvo-monitor --ciclo` of one company whose first answer is `answer`; prints the exit
+// status, the cycle's peak memory and the company's status after its turn.
+void CycleAgainst(const std::string& what, const std::string& answer) {
     const testpki::TestPki pki;
     standin::TSiteStandIn site;
     site.AddUser("bench@quelvo.local", "segredo", "4242");
     std::atomic<bool> armed{false};
-    const std::string bomb = ZeroBomb(size_t{1} << 30);
-    const std::string bombAnswer = standin::TDfeStandIn::Envelope(
-        Ret(138, "1",
-            "<docZip NSU=\"1\" schema=\"resNFe_v1.01.xsd\">" + EncodeBase64(bomb) + "</docZip>"));
     const std::string nothing = standin::TDfeStandIn::Envelope(Ret(137, "0", ""));
     const auto server = pki.IssueServer();
     standin::TStandInServer::Tls tls;
@@ -188,18 +188,18 @@ void CycleAgainstADecompressionBomb() {
     tls.clientCaPem = testpki::CertPem(pki.Root()) + testpki::CertPem(pki.Intermediate());
     standin::TStandInServer service(
         [&](const standin::Request&) {
-            return standin::Response{200, "", {}, armed ? bombAnswer : nothing};
+            return standin::Response{200, "", {}, armed ? answer : nothing};
         },
         tls);
 
-    const auto app =
-        std::filesystem::temp_directory_path() / ("quelvo-bomb-bench-" + std::to_string(getpid()));
+    const auto app = std::filesystem::temp_directory_path() /
+                     ("quelvo-hostile-bench-" + std::to_string(getpid()));
     std::filesystem::create_directories(app / "ac-confiaveis");
     Write(app / "ac-confiaveis" / "raiz.pem", testpki::CertPem(pki.Root()));
     Write(app / "Servidores.ini", "[Servidores]\r\nSite=" + site.HostPort() +
                                       "\r\nSiteChaves=" + site.HostPort() +
                                       "\r\nDFeProducao=" + service.HostPort() + "\r\n");
-    const auto company = pki.IssueECnpj("EMPRESA BOMBA", "11222333000181");
+    const auto company = pki.IssueECnpj("EMPRESA HOSTIL", "11222333000181");
     Write(app / "empresa.pfx", pki.Pkcs12(company, "1234", false));
     const Run imported =
         Monitor(app, {"--importar-certificado", (app / "empresa.pfx").string(), "--senha", "1234"});
@@ -211,10 +211,7 @@ void CycleAgainstADecompressionBomb() {
     armed = true;
     const Run cycle = Monitor(app, {"--ciclo"});
 
-    std::printf(
-        "quelvo-monitor --ciclo, first answer: one docZip of %zu KiB that inflates to "
-        "1 GiB\n",
-        EncodeBase64(bomb).size() / 1024);
+    std::printf("quelvo-monitor --ciclo, first answer: %s\n", what.c_str());
     std::printf("  import %d, login %d, registration %d, cycle exit %d\n", imported.status, login,
                 registered, cycle.status);
     std::printf("  peak memory of the cycle: %.1f MB (goal: under 200 MB)\n",
@@ -229,15 +226,34 @@ void CycleAgainstADecompressionBomb() {
     while (!status.empty() && status.back() == '\n') {
         status.pop_back();
     }
+    if (status.size() > 300) {
+        status = status.substr(0, 300) + "...";
+    }
     std::printf("  company status after the cycle: %s\n\n", status.c_str());
     std::error_code ec;
     std::filesystem::remove_all(app, ec);
+}
+
+void CycleAgainstADecompressionBomb() {
+    const std::string bomb = EncodeBase64(ZeroBomb(size_t{1} << 30));
+    CycleAgainst(
+        "one docZip of " + std::to_string(bomb.size() / 1024) + " KiB that inflates to 1 GiB",
+        standin::TDfeStandIn::Envelope(
+            Ret(138, "1", "<docZip NSU=\"1\" schema=\"resNFe_v1.01.xsd\">" + bomb + "</docZip>")));
+}
+
+void CycleAgainstTheLargestAnswer() {
+    // Just below the answer's limit: every copy the reading makes counts.
+    const std::string padding = "<pad>" + std::string((32 << 20) - 4096, 'a') + "</pad>";
+    CycleAgainst("an answer of 32 MB, just below the limit",
+                 standin::TDfeStandIn::Envelope(Ret(137, "0", padding)));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     CycleAgainstADecompressionBomb();
+    CycleAgainstTheLargestAnswer();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

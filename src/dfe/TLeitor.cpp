@@ -1,5 +1,6 @@
 #include "dfe/TLeitor.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "common/TextTrim.h"
@@ -222,15 +223,17 @@ std::string TLeitor::ReadAttribute(const std::string& name) const {
     if (at == std::string::npos) {
         return {};
     }
-    const std::string rest = Trim(std::string_view(Grupo).substr(at + n.size()));
+    // A view: the rest of a group may be the whole answer.
+    std::string_view rest = std::string_view(Grupo).substr(at + n.size());
+    rest.remove_prefix(std::min(rest.size(), rest.find_first_not_of(" \t\r\n")));
     const char quote = rest.find('"') != std::string::npos ? '"' : '\'';
     const size_t open = rest.find(quote);
     if (open == std::string::npos) {
         return {};
     }
     const size_t close = rest.find(quote, open + 1);
-    std::string value =
-        rest.substr(open + 1, close == std::string::npos ? std::string::npos : close - open - 1);
+    std::string value(
+        rest.substr(open + 1, close == std::string::npos ? std::string::npos : close - open - 1));
     value.erase(0, value.find_first_not_of(' '));
     return Trim(DecodeEntities(value));
 }

@@ -42,22 +42,52 @@ std::string TrimBlanks(std::string_view s) {
 
 }  // namespace
 
+namespace {
+
+char UpperChar(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+}
+
+// Where `upperNeedle` (in capitals) first occurs in `text`, ASCII letters compared without
+// regard to case; no upper-case copy of a long answer is made.
+size_t FindNoCase(std::string_view text, std::string_view upperNeedle, size_t from = 0) {
+    if (upperNeedle.empty() || text.size() < upperNeedle.size()) {
+        return std::string_view::npos;
+    }
+    const char first = upperNeedle[0];
+    const char firstLower = first >= 'A' && first <= 'Z' ? static_cast<char>(first + 32) : first;
+    for (size_t i = from; i + upperNeedle.size() <= text.size(); ++i) {
+        if (text[i] != first && text[i] != firstLower) {
+            continue;
+        }
+        size_t k = 1;
+        while (k < upperNeedle.size() && UpperChar(text[i + k]) == upperNeedle[k]) {
+            ++k;
+        }
+        if (k == upperNeedle.size()) {
+            return i;
+        }
+    }
+    return std::string_view::npos;
+}
+
+}  // namespace
+
 std::string ElementContent(std::string_view text, std::string_view name) {
-    const std::string upper = UpperAscii(text);
     const std::string n = UpperAscii(name);
     auto find = [&](const std::string& startKey, const std::string& endKey) -> std::string {
-        const size_t start = upper.find(startKey);
-        const size_t end = upper.find(endKey);
+        const size_t start = FindNoCase(text, startKey);
+        const size_t end = FindNoCase(text, endKey);
         if (start == std::string::npos || end == std::string::npos) {
             return {};
         }
-        const size_t gt = upper.find('>', start);
+        const size_t gt = text.find('>', start);
         if (gt == std::string::npos || end < gt + 2) {
             return {};
         }
         return std::string(text.substr(gt + 1, end - 1 - (gt + 1)));
     };
-    if (upper.find("/" + n) != std::string::npos) {
+    if (FindNoCase(text, "/" + n) != std::string::npos) {
         return find("<" + n, "/" + n);
     }
     return find("<NS2:" + n, "/NS2:" + n);
@@ -237,8 +267,7 @@ bool ValidCNPJ(std::string_view digits) {
     return CheckDigits(digits, 14, w1, w2);
 }
 
-std::string DecodeText(std::string_view text, bool decodeEntities, bool isUtf8) {
-    std::string s(text);
+std::string DecodeText(std::string s, bool decodeEntities, bool isUtf8) {
     if (decodeEntities && s.find('&') != std::string::npos) {
         ReplaceAll(s, "&amp;", "&");
         ReplaceAll(s, "&lt;", "<");
@@ -265,7 +294,13 @@ std::string DecodeText(std::string_view text, bool decodeEntities, bool isUtf8) 
         ReplaceAll(s, "\"", "&quot;");
         ReplaceAll(s, "'", "&#39;");
     }
-    return isUtf8 ? Win1252ToUtf8(Utf8ToWin1252(s)) : s;
+    // Characters Windows-1252 cannot hold become "?"; an answer in ASCII has none.
+    const bool ascii = std::all_of(s.begin(), s.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (isUtf8 && !ascii) {
+        return Win1252ToUtf8(Utf8ToWin1252(s));
+    }
+    return s;
 }
 
 }  // namespace quelvo

@@ -33,6 +33,7 @@ bool ValidCNPJ(std::string_view digits);
 // entities, the named entities of the accented letters and "&apos;" are replaced; without it the
 // five characters are escaped instead. With `isUtf8`, characters that Windows-1252 cannot hold
 // become "?". (In memory the text is UTF-8 either way.)
-std::string DecodeText(std::string_view text, bool decodeEntities, bool isUtf8);
+// The text is taken by value: an answer handed over whole is not copied.
+std::string DecodeText(std::string text, bool decodeEntities, bool isUtf8);
 
 }  // namespace quelvo

@@ -15,6 +15,7 @@ namespace {
 using standin::ResumoNFe;
 using test::MonitorWorld;
 using test::SoftHsm;
+using Script = standin::TDfeStandIn::Script;
 
 constexpr const char* kPrefix =
     "WebService Distribuição de DFe:\r\n- Inativo ou Inoperante tente novamente.\r\n- ";
@@ -151,7 +152,9 @@ TEST(TokenCycle, RegistrationTakesACertificateOnAToken) {
     EXPECT_EQ(w.service.Queries()[0].certificateSerial, tw.t.serial);
 }
 
-// The worker's cycle and a registration's test query at the same time, both on the token.
+// A registration's test query while the worker's turn holds the token (logged in, its key in a
+// TLS connection): the registration logs in and signs its own handshake on the same token, and the
+// worker's turn goes on with the token after the registration has let it go.
 TEST(TokenCycle, TheWorkerAndARegistrationUseTheTokenAtOnce) {
     TokenWorld tw;
     auto& w = tw.w;
@@ -160,24 +163,29 @@ TEST(TokenCycle, TheWorkerAndARegistrationUseTheTokenAtOnce) {
     for (int n = 1; n <= 4; ++n) {
         w.service.AddDocument(tw.t.cnpj, n, Resumo(n));
     }
-    w.service.SetDelay(std::chrono::milliseconds(60));
+    // The worker's first query waits at the service (its answer still tells maxNSU).
+    w.service.ScriptQuery(tw.t.cnpj, 0,
+                          Script{Script::Kind::Slow, 0, "", std::chrono::milliseconds(1500)});
     TCadastroEmpresa cadastro(w.param, TConsultasAmbiente::Of(w.AppDir()));
     ASSERT_TRUE(w.Schedule().Tick());  // the worker starts on its own thread
+    for (int i = 0; i < 1000 && w.service.Queries().empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(w.service.Queries().size(), 1u);
     const auto r = cadastro.Confirmar({"11.444.777/0001-61", "PR", t2.serial, kPin},
                                       [](const std::string&) { return true; });
-    w.Schedule().WaitForWorkers();
     EXPECT_EQ(r.tipo, TCadastroResultado::Tipo::Cadastrado) << r.mensagem;
+    EXPECT_EQ(w.service.Queries().size(), 2u) << "the worker was still waiting for its answer";
+    EXPECT_TRUE(w.param.Executando);
+    w.Schedule().WaitForWorkers();
     EXPECT_EQ(w.param.Empresas.Item(0)->Situacao(), "4 novas notas foi inseridas");
     EXPECT_EQ(w.site.Uploads().size(), 4u);
-    bool overlapped = false;
     const auto queries = w.service.Queries();
-    for (size_t i = 0; i < queries.size(); ++i) {
-        EXPECT_EQ(queries[i].certificateSerial,
-                  queries[i].cnpj == t2.cnpj ? t2.serial : tw.t.serial);
-        // The registration's query came between two of the worker's.
-        overlapped = overlapped || (queries[i].cnpj == t2.cnpj && i > 0 && i + 1 < queries.size());
+    ASSERT_EQ(queries.size(), 6u);  // the worker's NSU 0, the registration's, NSU 4 to 1
+    for (const auto& q : queries) {
+        EXPECT_EQ(q.certificateSerial, q.cnpj == t2.cnpj ? t2.serial : tw.t.serial);
     }
-    EXPECT_TRUE(overlapped);
+    EXPECT_EQ(queries[1].cnpj, t2.cnpj);
 }
 
 }  // namespace

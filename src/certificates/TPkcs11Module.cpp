@@ -150,6 +150,11 @@ std::shared_ptr<TPkcs11Module> TPkcs11Module::Open(const std::string& path) {
     });
 }
 
+CK_RV TPkcs11Module::TokenInfo(CK_SLOT_ID slot, CK_TOKEN_INFO& info) const {
+    std::lock_guard<std::mutex> lock(tokenInfo_);
+    return functions_->C_GetTokenInfo(slot, &info);
+}
+
 std::vector<TTokenInfo> TPkcs11Module::Tokens() const {
     std::vector<CK_SLOT_ID> slots;
     CK_RV rv = CKR_OK;
@@ -172,8 +177,7 @@ std::vector<TTokenInfo> TPkcs11Module::Tokens() const {
     for (CK_SLOT_ID slot : slots) {
         CK_TOKEN_INFO info{};
         // A token pulled out meanwhile is simply not there.
-        if (functions_->C_GetTokenInfo(slot, &info) != CKR_OK ||
-            !(info.flags & CKF_TOKEN_INITIALIZED)) {
+        if (TokenInfo(slot, info) != CKR_OK || !(info.flags & CKF_TOKEN_INITIALIZED)) {
             continue;
         }
         out.push_back(TTokenInfo{slot, Pkcs11Text(info.label, sizeof info.label),

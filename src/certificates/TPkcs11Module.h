@@ -3,6 +3,7 @@
 #include <p11-kit/pkcs11.h>
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,9 @@ public:
 
     // Every slot that holds an initialised token now.
     std::vector<TTokenInfo> Tokens() const;
+    // C_GetTokenInfo. Modules are not all safe for it from two threads at once (SoftHSM2
+    // formats the token's clock with gmtime), so it runs one call at a time.
+    CK_RV TokenInfo(CK_SLOT_ID slot, CK_TOKEN_INFO& info) const;
 
 private:
     TPkcs11Module(std::string path, void* library, CK_FUNCTION_LIST* functions, bool finalize);
@@ -50,6 +54,7 @@ private:
     void* library_;
     CK_FUNCTION_LIST* functions_;
     bool finalize_;  // false when someone else in the process had initialised it already
+    mutable std::mutex tokenInfo_;
 };
 
 // The name of a PKCS#11 return value ("CKR_PIN_INCORRECT"), or its number in hexadecimal.

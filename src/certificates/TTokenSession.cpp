@@ -132,7 +132,7 @@ void TTokenSession::Login(const std::string& pin) {
     CK_FUNCTION_LIST* f = module_->Functions();
     const std::string name = "\"" + TokenName(token_) + "\"";
     CK_TOKEN_INFO info{};
-    if (const CK_RV rv = f->C_GetTokenInfo(token_.slot, &info); rv != CKR_OK) {
+    if (const CK_RV rv = module_->TokenInfo(token_.slot, info); rv != CKR_OK) {
         throw ECertificateError("O token " + name +
                                 " não está mais acessível: " + Pkcs11ReturnText(rv));
     }

@@ -157,9 +157,8 @@ void TConsultas::Execute() {
     try {
         sync_.FimRodada();
     } catch (...) {
-        // The seen-list files could not be written: nowhere to report it. FimRodada cleared
-        // Executando before it saved; a call that could not even reach the program did not.
-        param_.Executando = false;
+        // The seen-list files could not be written: nowhere to report it. FimRodada has ended
+        // the cycle either way.
     }
 }
 

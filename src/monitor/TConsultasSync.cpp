@@ -60,10 +60,21 @@ void TConsultasSync::EscreveLog(const std::string& line) {
 
 void TConsultasSync::FimRodada() {
     if (!Encerrando()) {
-        Synchronize([&] {
-            param_.Executando = false;
-            param_.SalvarListas(appDir_);
-        });
+        bool chegou = false;
+        try {
+            Synchronize([&] {
+                chegou = true;
+                param_.Executando = false;
+                param_.SalvarListas(appDir_);
+            });
+        } catch (...) {
+            // A call that never reached the program still ends this cycle; one that did has
+            // cleared the flag there, and a new cycle may already have set it again.
+            if (!chegou) {
+                param_.Executando = false;
+            }
+            throw;
+        }
     }
     // A call the ending program did not run still ends the cycle.
     if (Encerrando()) {

@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -78,6 +80,56 @@ std::string IdentidadeElf(const std::string& path) {
         return {};
     }
     return std::string{h[4], h[5], h[18], h[19]};
+}
+
+// Reads an unsigned field of `n` bytes at `pos` in the file's byte order.
+bool Campo(std::ifstream& f, uint64_t pos, int n, bool bigEndian, uint64_t& valor) {
+    unsigned char b[8] = {};
+    f.clear();
+    f.seekg(static_cast<std::streamoff>(pos));
+    if (!f.read(reinterpret_cast<char*>(b), n)) {
+        return false;
+    }
+    valor = 0;
+    for (int i = 0; i < n; ++i) {
+        valor |= static_cast<uint64_t>(b[bigEndian ? n - 1 - i : i]) << (8 * i);
+    }
+    return true;
+}
+
+// Whether the file holds everything its ELF headers point at: the program header table, the
+// section header table and every segment's bytes. A download cut anywhere is short of one.
+bool ElfCompleto(const std::string& path) {
+    std::error_code ec;
+    const uint64_t tamanho = fs::file_size(path, ec);
+    std::ifstream f(path, std::ios::binary);
+    unsigned char ident[6] = {};
+    if (ec || !f.read(reinterpret_cast<char*>(ident), sizeof ident)) {
+        return false;
+    }
+    const bool de64 = ident[4] == 2;
+    const bool big = ident[5] == 2;
+    const int w = de64 ? 8 : 4;  // the width of an address or offset
+    uint64_t phoff = 0, shoff = 0, phentsize = 0, phnum = 0, shentsize = 0, shnum = 0;
+    if (!Campo(f, de64 ? 32 : 28, w, big, phoff) || !Campo(f, de64 ? 40 : 32, w, big, shoff) ||
+        !Campo(f, de64 ? 54 : 42, 2, big, phentsize) || !Campo(f, de64 ? 56 : 44, 2, big, phnum) ||
+        !Campo(f, de64 ? 58 : 46, 2, big, shentsize) || !Campo(f, de64 ? 60 : 48, 2, big, shnum)) {
+        return false;
+    }
+    uint64_t fim = std::max(phoff + phnum * phentsize, shoff + shnum * shentsize);
+    if (fim > tamanho) {
+        return false;
+    }
+    for (uint64_t i = 0; i < phnum; ++i) {
+        uint64_t offset = 0, filesz = 0;
+        const uint64_t ph = phoff + i * phentsize;
+        if (!Campo(f, ph + (de64 ? 8 : 4), w, big, offset) ||
+            !Campo(f, ph + (de64 ? 32 : 16), w, big, filesz)) {
+            return false;
+        }
+        fim = std::max(fim, offset + filesz);
+    }
+    return fim <= tamanho;
 }
 
 // A path between single quotes for the shell.
@@ -170,7 +222,7 @@ void TMonitorUpdate::VerificarOuFalhar(const TTravonHttpProxy& proxy) const {
     const std::string anunciado = download.ResponseHeader("Content-Length");
     const auto tamanho = fs::file_size(baixando, ec);
     if (ec || (!anunciado.empty() && anunciado != std::to_string(tamanho)) ||
-        !ExecutavelDestaMaquina(baixando)) {
+        !ExecutavelDestaMaquina(baixando) || FileVersion(baixando) != versaoSite) {
         fs::remove(baixando, ec);
         return;
     }
@@ -185,7 +237,8 @@ void TMonitorUpdate::VerificarOuFalhar(const TTravonHttpProxy& proxy) const {
 
 bool TMonitorUpdate::ExecutavelDestaMaquina(const std::string& path) const {
     const std::string desta = IdentidadeElf(Executavel);
-    return !desta.empty() && IdentidadeElf(path) == desta && !FileVersion(path).empty();
+    return !desta.empty() && IdentidadeElf(path) == desta && ElfCompleto(path) &&
+           !FileVersion(path).empty();
 }
 
 bool TMonitorUpdate::MayOfferUpdate(const TDateTime& hoje) const {

@@ -21,8 +21,8 @@ namespace quelvo {
 // from a download already waiting), downloads the new executable beside the running one. At the
 // next start the program offers it; accepted, a small script waits until the program has ended,
 // moves the download over the executable's file and starts it again.
-// A download is kept only when it is an executable for this machine carrying a version marker
-// and arrived whole; anything else is deleted.
+// A download is kept only when it is a whole executable for this machine carrying the version the
+// site announced; anything else is deleted.
 class TMonitorUpdate {
 public:
     static constexpr const char* kBaixado = "QuelvoAtualizado.exe";
@@ -61,8 +61,9 @@ public:
     // False when the user declined on that day.
     bool MayOfferUpdate(const TDateTime& hoje) const;
 
-    // Whether the file is an executable for this machine (ELF, the running executable's class,
-    // byte order and architecture) carrying a version marker.
+    // Whether the file is a whole executable for this machine (ELF, the running executable's
+    // class, byte order and architecture, every table and segment present) carrying a version
+    // marker.
     bool ExecutavelDestaMaquina(const std::string& path) const;
     // The installing script's text; raises std::runtime_error for a path a script cannot hold.
     std::string Script() const;

@@ -211,9 +211,9 @@ TF_Principal::TF_Principal(const QStringList& argumentos, QWidget* parent)
                     ComErroPadrao([this] { TrayIcon1Click(); });
                 }
             });
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        TrayIcon1->show();
-    }
+    // Shown from start to end; a tray that appears later (a panel starting after the program)
+    // picks it up.
+    TrayIcon1->show();
     redirecionador_ = new TRedirecionador(this);
 
     // FormCreate.
@@ -364,7 +364,7 @@ void TF_Principal::FormShow() {
             F_Usuario->exec();
         }
     });
-    if (Finalizando) {
+    if (Finalizando || sync_.Encerrando()) {
         return;  // the program was ended while the login dialog was open
     }
     if (!ui_->CheckAtivado->isChecked()) {
@@ -422,7 +422,7 @@ void TF_Principal::EncerrarAgora() {
 }
 
 void TF_Principal::Esconder() {
-    if (TrayIcon1->isVisible()) {
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
         hide();
     } else {
         // Without a tray a hidden window could not be reached again.
@@ -434,6 +434,9 @@ void TF_Principal::Timer1Timer() {
     Timer1->stop();
     param_.Ativo = ui_->CheckAtivado->isChecked();
     TimerMonitorTimer();
+    if (sync_.Encerrando()) {
+        return;  // ended while the tick served the window: no box can be answered any more
+    }
     if (ui_->CheckAtivado->isChecked()) {
         TimerMonitor->start();
     } else {
@@ -501,6 +504,9 @@ void TF_Principal::ButVerNotasClick() {
 
 void TF_Principal::ButInserirClick() {
     F_CadEmpresas->exec();
+    if (sync_.Encerrando()) {
+        return;
+    }
     EmpresasSalvar();
     TabCarr();
     TimerMonitorTimer();

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <cstdio>
 #include <thread>
 
 namespace quelvo {
@@ -63,7 +64,11 @@ TInstanciaUnica::TInstanciaUnica(std::unique_ptr<TFolderLock> lock, const std::s
     : lock_(std::move(lock)) {
     // An abstract socket: it goes with the process, however the process ends.
     server_.setSocketOptions(QLocalServer::AbstractNamespaceOption);
-    server_.listen(NomeDoServidor(appDir));
+    if (!server_.listen(NomeDoServidor(appDir))) {
+        // A newer copy then cannot ask this one to save; it will end it after its wait.
+        std::fprintf(stderr, "quelvo: o pedido de outra cópia não poderá ser atendido (%s).\n",
+                     server_.errorString().toLocal8Bit().constData());
+    }
     connect(&server_, &QLocalServer::newConnection, this, &TInstanciaUnica::Atender);
 }
 
@@ -124,9 +129,10 @@ std::unique_ptr<TInstanciaUnica> TInstanciaUnica::Assumir(const std::string& app
     }
     const auto inicio = std::chrono::steady_clock::now();
     auto lock = EsperarTrava(appDir, inicio + espera);
-    if (!lock && pid > 0) {
-        // It had its time to save: end it, as the program has always done with a copy that
-        // does not close.
+    // It had its time to save: end it, as the program has always done with a copy that does
+    // not close; only while that very copy still holds the folder.
+    const TFolderLock::Holder agora = TFolderLock::CurrentHolder(appDir);
+    if (!lock && pid > 0 && agora.program == "quelvo" && agora.pid == pid) {
         ::kill(pid, SIGKILL);
         lock = EsperarTrava(appDir, std::chrono::steady_clock::now() + std::chrono::seconds(3));
     }

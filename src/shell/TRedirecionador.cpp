@@ -5,7 +5,12 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <fstream>
+#include <optional>
+#include <sstream>
 
 namespace quelvo {
 
@@ -25,6 +30,41 @@ QByteArray ParaLocation(const std::string& endereco) {
         }
     }
     return out;
+}
+
+// The owner of the socket with these ends in one of the kernel's TCP tables; nothing when absent.
+std::optional<uid_t> DonoNaTabela(const char* arquivo, const std::string& local,
+                                  const std::string& remoto) {
+    std::ifstream tabela(arquivo);
+    std::string linha;
+    std::getline(tabela, linha);  // the heading
+    while (std::getline(tabela, linha)) {
+        std::istringstream campos(linha);
+        std::string sl, loc, rem, st, filas, tm, retr;
+        uid_t uid = 0;
+        if ((campos >> sl >> loc >> rem >> st >> filas >> tm >> retr >> uid) && loc == local &&
+            rem == remoto) {
+            return uid;
+        }
+    }
+    return std::nullopt;
+}
+
+// The user that owns the client end of a loopback connection; nothing when it is not found. The
+// token travels on the browser's command line, which other users can read: only this user's
+// processes may use it.
+std::optional<uid_t> DonoDoCliente(quint16 portaCliente, quint16 portaServidor) {
+    char porta[8];
+    std::snprintf(porta, sizeof porta, ":%04X", portaCliente);
+    char servidor[8];
+    std::snprintf(servidor, sizeof servidor, ":%04X", portaServidor);
+    if (auto uid = DonoNaTabela("/proc/net/tcp", std::string("0100007F") + porta,
+                                std::string("0100007F") + servidor)) {
+        return uid;
+    }
+    // A dual-stack client reaches 127.0.0.1 as ::ffff:127.0.0.1.
+    const std::string mapeado = "0000000000000000FFFF00000100007F";
+    return DonoNaTabela("/proc/net/tcp6", mapeado + porta, mapeado + servidor);
 }
 
 }  // namespace
@@ -52,6 +92,11 @@ std::string TRedirecionador::Publicar(const std::string& destino) {
 void TRedirecionador::Atender() {
     while (QTcpSocket* socket = server_.nextPendingConnection()) {
         socket->setParent(this);
+        if (DonoDoCliente(socket->peerPort(), server_.serverPort()) != ::getuid()) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         // A peer that sends nothing useful is dropped after a few seconds.
         QTimer::singleShot(5000, socket, [socket] { socket->abort(); });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);

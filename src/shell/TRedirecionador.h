@@ -13,7 +13,7 @@ namespace quelvo {
 // Notas"): the browser is started with a local address holding only a random token, and gets the
 // real address from the 302 answer. So the password never stands on a command line, where every
 // user of the machine could read it for as long as the browser runs. Each token serves once and
-// lapses after two minutes.
+// lapses after two minutes, and only connections of this user's processes are answered.
 class TRedirecionador : public QObject {
     Q_OBJECT
 public:

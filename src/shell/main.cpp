@@ -53,7 +53,15 @@ int main(int argc, char** argv) {
 
     int code = 0;
     {
-        TAplicacao aplicacao(app.arguments().mid(1));
+        std::unique_ptr<TAplicacao> criada;
+        try {
+            criada = std::make_unique<TAplicacao>(app.arguments().mid(1));
+        } catch (const std::exception& e) {
+            // A file of the folder that cannot be read is left as it is: say so and end.
+            ShowError(e.what());
+            return 1;
+        }
+        TAplicacao& aplicacao = *criada;
         instancia->AoPedirFinalizacao(finalizar);
         aplicacao.Iniciar();
         code = app.exec();

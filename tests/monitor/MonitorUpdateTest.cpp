@@ -23,15 +23,22 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-// A small file that passes for an executable of this machine: the running program's ELF header,
-// then padding and a version marker.
+// A small real executable of this machine with the version marker of `versao` (same length as
+// this build's).
 std::string Executavel(const std::string& versao, bool outraMaquina = false) {
-    std::string bytes = ReadWholeFile("/proc/self/exe").substr(0, 64);
+    std::string bytes = ReadWholeFile(QUELVO_VERSIONED_STUB);
+    const std::string marca = std::string("QUELVO-FILEVERSION=") + QUELVO_VERSION;
+    const std::string nova = "QUELVO-FILEVERSION=" + versao;
+    EXPECT_EQ(nova.size(), marca.size());
+    for (size_t at = bytes.find(marca); at != std::string::npos;
+         at = bytes.find(marca, at + marca.size())) {
+        bytes.replace(at, marca.size(), nova);
+    }
     if (outraMaquina) {
         bytes[18] = 0x28;  // ARM
         bytes[19] = 0;
     }
-    return bytes + std::string(512, '\0') + "QUELVO-FILEVERSION=" + versao + std::string(1, '\0');
+    return bytes;
 }
 
 // An application folder (with a quote in its name, as a user may have) whose running executable
@@ -43,6 +50,7 @@ struct Mundo {
         WriteFileAtomic(app + "Servidores.ini", "[Servidores]\r\nSite=" + site.HostPort() + "\r\n");
         exe = app + "quelvo";
         WriteFileAtomic(exe, Executavel("1.6.0.0"), 0751);
+        site.SetVersion("1.6.0.0", "");
     }
     TMonitorUpdate Atualizacao(pid_t processo = ::getpid()) const {
         return TMonitorUpdate(app, exe, processo);

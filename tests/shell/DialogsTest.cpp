@@ -10,7 +10,12 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <future>
@@ -366,6 +371,34 @@ TEST(Dialogs, SitePagesInTheBrowser) {
         });
         return resposta.get();
     };
+    // Another user on this machine, who read the address on the browser's command line, gets
+    // nothing from it.
+    if (::getuid() == 0) {
+        const auto barra = local.find('/', 7);
+        const int porta = std::stoi(local.substr(local.rfind(':') + 1, barra));
+        const std::string pedido = "GET " + local.substr(barra) + " HTTP/1.1\r\n\r\n";
+        const pid_t outro = ::fork();
+        if (outro == 0) {
+            char resposta[64] = {};
+            if (::setuid(65534) != 0) {
+                ::_exit(2);
+            }
+            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(static_cast<uint16_t>(porta));
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+                ::write(fd, pedido.data(), pedido.size()) < 0) {
+                ::_exit(3);
+            }
+            const ssize_t n = ::read(fd, resposta, sizeof resposta - 1);
+            ::_exit(n > 0 ? 1 : 0);  // 0: nothing answered
+        }
+        int st = 0;
+        ASSERT_TRUE(Esperar([&] { return ::waitpid(outro, &st, WNOHANG) == outro; }));
+        EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << st;
+    }
     const auto [status, location] = pedir(local);
     EXPECT_EQ(status, 302);
     EXPECT_EQ(location, "http://" + w.site.HostPort() +

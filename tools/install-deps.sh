@@ -9,6 +9,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libcurl4-openssl-dev libssl-dev openssl zlib1g-dev libpugixml-dev
   libcpp-httplib-dev curl tinyproxy
+  p11-kit p11-kit-modules libp11-kit-dev libengine-pkcs11-openssl softhsm2
   xvfb clang-format fonts-liberation
 )
 

@@ -2,10 +2,15 @@
 
 namespace quelvo {
 
-std::vector<TCertificateChoice> CertificateChoices(const TCertificateStore& store) {
+std::vector<TCertificateChoice> CertificateChoices(const TCertificateStore& store,
+                                                   std::string* tokenProblem) {
     std::vector<TCertificateChoice> out;
-    for (const auto& cert : store.List()) {
-        out.push_back({cert.SerialNumber(), cert.SimpleName(), cert.NotAfter()});
+    for (const auto& cert : store.List(tokenProblem)) {
+        std::string token;
+        if (const TTokenLocation* t = cert.Token()) {
+            token = !t->label.empty() ? t->label : t->model + " " + t->serial;
+        }
+        out.push_back({cert.SerialNumber(), cert.SimpleName(), cert.NotAfter(), token});
     }
     return out;
 }

@@ -21,6 +21,7 @@ struct TCertificateChoice {
     std::string Serie;
     std::string Titular;   // the subject's simple name
     TDateTime Vencimento;  // end of validity, local time
+    std::string Token;     // the label of the token it sits on; "" for a certificate file
 };
 
 // Shows the choices and returns the index of the chosen one, or -1 when the user cancelled. A
@@ -33,8 +34,10 @@ using CertificateChooser = std::function<int(std::vector<TCertificateChoice>&)>;
 inline constexpr const char* kChooserTitle = "Certificados Digitais";
 inline constexpr const char* kChooserText = "Selecione o Certificado Digital";
 
-// The lines the chooser shows: every certificate of the store, expired ones included.
-std::vector<TCertificateChoice> CertificateChoices(const TCertificateStore& store);
+// The lines the chooser shows: every certificate of the store, expired ones included. When the
+// tokens cannot be reached, `tokenProblem` (when given) receives why.
+std::vector<TCertificateChoice> CertificateChoices(const TCertificateStore& store,
+                                                   std::string* tokenProblem = nullptr);
 
 // Lets the user choose a certificate. Any failure, or no choice, gives an empty Serie.
 TTravonCertificado SelectCertificate(const TCertificateStore& store,

@@ -10,6 +10,19 @@
 
 namespace quelvo {
 
+// Where a certificate on a token or smart card lives: the PKCS#11 module that reaches it, the
+// token as its description names it (blanks at the end removed), and the certificate object's
+// id and label, which its private key shares on the token.
+struct TTokenLocation {
+    std::string modulePath;
+    std::string label;
+    std::string manufacturer;
+    std::string model;
+    std::string serial;
+    std::string objectId;  // the id's bytes
+    std::string objectLabel;
+};
+
 // A public certificate with the chain that came with it. Copies share the same OpenSSL objects,
 // which are never changed after loading.
 class TCertificate {
@@ -38,12 +51,19 @@ public:
     // The certificate and its chain, PEM.
     std::string ToPem() const;
 
+    // Where the certificate is when it sits on a token; nothing for a certificate of the folder.
+    const TTokenLocation* Token() const { return token_.get(); }
+    void SetToken(TTokenLocation location) {
+        token_ = std::make_shared<const TTokenLocation>(std::move(location));
+    }
+
     X509* Get() const { return cert_.get(); }
     const std::vector<std::shared_ptr<X509>>& Chain() const { return chain_; }
 
 private:
     std::shared_ptr<X509> cert_;
     std::vector<std::shared_ptr<X509>> chain_;
+    std::shared_ptr<const TTokenLocation> token_;
 };
 
 // The serial text of an OpenSSL certificate (see TCertificate::SerialNumber).

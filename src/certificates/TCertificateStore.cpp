@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "certificates/TTokenStore.h"
 #include "common/SafeFile.h"
 #include "common/Utils.h"
 
@@ -79,7 +80,8 @@ TClientCredentials OpenPkcs12(const std::string& bytes, const std::string& passw
     return TClientCredentials(TCertificate(std::move(cert), std::move(chain)), std::move(key));
 }
 
-TCertificateStore::TCertificateStore(std::string folder) : folder_(std::move(folder)) {
+TCertificateStore::TCertificateStore(std::string folder, std::string tokenModule)
+    : folder_(std::move(folder)), tokenModule_(std::move(tokenModule)) {
     if (!folder_.empty() && folder_.back() != '/') {
         folder_ += '/';
     }
@@ -122,7 +124,7 @@ TCertificate TCertificateStore::ImportBytes(const std::string& pkcs12, const std
     return opened.Certificate();
 }
 
-std::vector<TCertificate> TCertificateStore::List() const {
+std::vector<TCertificate> TCertificateStore::List(std::string* tokenProblem) const {
     std::vector<std::string> serials;
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(folder_, ec)) {
@@ -130,17 +132,54 @@ std::vector<TCertificate> TCertificateStore::List() const {
             serials.push_back(entry.path().stem().string());
         }
     }
-    std::sort(serials.begin(), serials.end());
     std::vector<TCertificate> out;
     for (const auto& serial : serials) {
-        if (auto cert = Find(serial)) {
+        if (auto cert = FindInFolder(serial)) {
             out.push_back(*cert);
         }
     }
+    if (!tokenModule_.empty()) {
+        try {
+            for (auto& cert : TTokenStore(tokenModule_).List()) {
+                const std::string serial = cert.SerialNumber();
+                if (std::none_of(out.begin(), out.end(), [&](const TCertificate& c) {
+                        return c.SerialNumber() == serial;
+                    })) {
+                    out.push_back(std::move(cert));
+                }
+            }
+        } catch (const ECertificateError& e) {
+            if (tokenProblem != nullptr) {
+                *tokenProblem = e.what();
+            }
+        }
+    }
+    std::stable_sort(out.begin(), out.end(), [](const TCertificate& a, const TCertificate& b) {
+        return a.SerialNumber() < b.SerialNumber();
+    });
     return out;
 }
 
 std::unique_ptr<TCertificate> TCertificateStore::Find(const std::string& serial) const {
+    if (auto cert = FindInFolder(serial)) {
+        return cert;
+    }
+    if (serial.empty() || tokenModule_.empty()) {
+        return nullptr;
+    }
+    try {
+        for (auto& cert : TTokenStore(tokenModule_).List()) {
+            if (cert.SerialNumber() == serial) {
+                return std::make_unique<TCertificate>(std::move(cert));
+            }
+        }
+    } catch (const ECertificateError&) {
+        // Tokens that cannot be reached hold nothing that could be found.
+    }
+    return nullptr;
+}
+
+std::unique_ptr<TCertificate> TCertificateStore::FindInFolder(const std::string& serial) const {
     if (!IsSerialText(serial) || !FileExists(PathOf(serial, ".pem"))) {
         return nullptr;
     }
@@ -161,6 +200,9 @@ bool TCertificateStore::HasKey(const std::string& serial) const {
 TClientCredentials TCertificateStore::LoadCredentials(const std::string& serial,
                                                       const std::string& password) const {
     if (!HasKey(serial)) {
+        if (auto onToken = Find(serial); onToken && onToken->Token()) {
+            return LoadCredentials(*onToken, password);
+        }
         throw ECertificateError("A chave privada do certificado digital \"" + serial +
                                 "\" não está no repositório de certificados.");
     }
@@ -177,6 +219,14 @@ TClientCredentials TCertificateStore::LoadCredentials(const std::string& serial,
                                 "\" guarda outro certificado.");
     }
     return opened;
+}
+
+TClientCredentials TCertificateStore::LoadCredentials(const TCertificate& certificate,
+                                                      const std::string& password) const {
+    if (certificate.Token() != nullptr) {
+        return TTokenStore(tokenModule_).LoadCredentials(certificate, password);
+    }
+    return LoadCredentials(certificate.SerialNumber(), password);
 }
 
 }  // namespace quelvo

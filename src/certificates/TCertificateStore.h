@@ -5,29 +5,31 @@
 #include <string>
 #include <vector>
 
+#include "certificates/ECertificateError.h"
 #include "certificates/TCertificate.h"
 #include "certificates/TClientCredentials.h"
+#include "certificates/TPkcs11Module.h"
 
 namespace quelvo {
 
-// A failure of the certificate store, with a message for the user.
-class ECertificateError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// The personal certificate store: the folder "certificados" of the application folder. Each
-// certificate is kept as the PKCS#12 file it was imported from ("<serial>.pfx") and as its public
-// certificate with the chain that came in that file ("<serial>.pem"), so that listing, lookup by
-// serial number and expiry need no password; the company's password opens the PKCS#12 when the
-// key is needed. The folder and its files are readable by their owner only.
+// The personal certificate store: the folder "certificados" of the application folder, and the
+// tokens and smart cards that p11-kit reaches. Each certificate of the folder is kept as the
+// PKCS#12 file it was imported from ("<serial>.pfx") and as its public certificate with the chain
+// that came in that file ("<serial>.pem"), so that listing, lookup by serial number and expiry
+// need no password; the company's password opens the PKCS#12 when the key is needed. The folder
+// and its files are readable by their owner only. A certificate on a token is read from the token
+// whenever it is looked for, and its key never leaves it: the company's password is the token's
+// PIN. A serial number in the folder hides the same one on a token.
 class TCertificateStore {
 public:
-    explicit TCertificateStore(std::string folder);
+    // `tokenModule` is the PKCS#11 module that reaches the tokens ("" for none).
+    explicit TCertificateStore(std::string folder,
+                               std::string tokenModule = TPkcs11Module::DefaultPath());
     // The store of the application folder.
     static TCertificateStore Default();
 
     const std::string& Folder() const { return folder_; }
+    const std::string& TokenModule() const { return tokenModule_; }
 
     // Imports a PKCS#12 file: the password must open it and it must hold a private key that
     // matches its certificate. Importing the same certificate again replaces it.
@@ -37,21 +39,27 @@ public:
     TCertificate ImportBytes(const std::string& pkcs12, const std::string& password,
                              const std::string& fileName);
 
-    // Every certificate of the store, ordered by serial number.
-    std::vector<TCertificate> List() const;
+    // Every certificate of the store, ordered by serial number. When the tokens cannot be
+    // reached, the folder's alone, and `tokenProblem` (when given) receives why.
+    std::vector<TCertificate> List(std::string* tokenProblem = nullptr) const;
     // The certificate whose serial number is exactly the text (same case, no blanks removed);
-    // nothing when absent.
+    // nothing when absent (a token that is not plugged in holds nothing).
     std::unique_ptr<TCertificate> Find(const std::string& serial) const;
-    // Whether the PKCS#12 file with the key of that certificate is in the store.
+    // Whether the PKCS#12 file with the key of that certificate is in the folder.
     bool HasKey(const std::string& serial) const;
-    // Opens the key of a certificate of the store with its password.
-    // Raises ECertificateError naming the certificate (never the password).
+    // Opens the key of a certificate of the store with its password (for a token, its PIN).
+    // Raises ECertificateError naming the certificate or the token (never the password).
     TClientCredentials LoadCredentials(const std::string& serial,
+                                       const std::string& password) const;
+    // The same for a certificate found in the store.
+    TClientCredentials LoadCredentials(const TCertificate& certificate,
                                        const std::string& password) const;
 
 private:
     std::string PathOf(const std::string& serial, const char* extension) const;
+    std::unique_ptr<TCertificate> FindInFolder(const std::string& serial) const;
     std::string folder_;
+    std::string tokenModule_;
 };
 
 // Opens PKCS#12 bytes with a password, checking that they hold a private key that matches their

@@ -5,9 +5,15 @@
 namespace quelvo {
 
 TClientCredentials::TClientCredentials(TCertificate certificate, EvpPkeyPtr key)
-    : certificate_(std::move(certificate)), key_(std::move(key)) {}
+    : certificate_(std::move(certificate)), key_(key.release(), EVP_PKEY_free) {}
+
+TClientCredentials::TClientCredentials(TCertificate certificate, std::shared_ptr<EVP_PKEY> tokenKey)
+    : certificate_(std::move(certificate)), key_(std::move(tokenKey)), onToken_(true) {}
 
 std::string TClientCredentials::KeyPem() const {
+    if (OnToken()) {
+        return {};
+    }
     BioPtr bio(BIO_new(BIO_s_secmem()));
     if (!bio) {
         bio.reset(BIO_new(BIO_s_mem()));

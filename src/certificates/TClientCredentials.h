@@ -1,28 +1,37 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "certificates/TCertificate.h"
 
 namespace quelvo {
 
-// What an HTTPS client presents for a company: the certificate, its chain and the private key,
-// opened from the store's PKCS#12 file with the company's password. Held in memory only.
+// What an HTTPS client presents for a company: the certificate, its chain and the private key.
+// The key is opened from the store's PKCS#12 file with the company's password and held in memory
+// only; or it stays on its token, and the key object only asks the token for signatures (it keeps
+// the token's session and the engine that reaches it for as long as it lives).
 class TClientCredentials {
 public:
     TClientCredentials(TCertificate certificate, EvpPkeyPtr key);
+    // A key on a token.
+    TClientCredentials(TCertificate certificate, std::shared_ptr<EVP_PKEY> tokenKey);
 
     const TCertificate& Certificate() const { return certificate_; }
     EVP_PKEY* Key() const { return key_.get(); }
+    // Whether the key is on a token (and so cannot be written out).
+    bool OnToken() const { return onToken_; }
 
     // The certificate followed by its chain, PEM.
     std::string CertificatePem() const { return certificate_.ToPem(); }
-    // The private key, unencrypted PKCS#8 PEM (for the TLS library, never for a file).
+    // The private key, unencrypted PKCS#8 PEM (for the TLS library, never for a file); "" for a
+    // key on a token.
     std::string KeyPem() const;
 
 private:
     TCertificate certificate_;
-    EvpPkeyPtr key_;
+    std::shared_ptr<EVP_PKEY> key_;
+    bool onToken_ = false;
 };
 
 }  // namespace quelvo

@@ -135,7 +135,8 @@ void TMonitorCli::PrintUsage(std::ostream& to) const {
           "                  guarda o modo de consulta: sequencial (até 50 documentos por\n"
           "                  consulta, a partir do último NSU lido) ou nsu (um documento por\n"
           "                  consulta, do mais novo para o mais antigo; o padrão)\n"
-          "  --certificados  lista os certificados (série, titular, vencimento)\n"
+          "  --certificados  lista os certificados (série, titular, vencimento e, para os que\n"
+          "                  estão num token ou cartão, o nome do token)\n"
           "  --login USUARIO -\n"
           "                  guarda o usuário e a senha do site e faz o login (saída 3 quando\n"
           "                  o site não aceita)\n"
@@ -357,9 +358,17 @@ int TMonitorCli::SetMode(bool sequencial) {
 }
 
 int TMonitorCli::ListCertificates() {
-    for (const auto& choice : CertificateChoices(TCertificateStore::Default())) {
-        out_ << choice.Serie << "\t" << choice.Titular << "\t" << FormatShortDate(choice.Vencimento)
-             << "\n";
+    std::string tokenProblem;
+    for (const auto& choice : CertificateChoices(TCertificateStore::Default(), &tokenProblem)) {
+        out_ << choice.Serie << "\t" << choice.Titular << "\t"
+             << FormatShortDate(choice.Vencimento);
+        if (!choice.Token.empty()) {
+            out_ << "\ttoken " << choice.Token;
+        }
+        out_ << "\n";
+    }
+    if (!tokenProblem.empty()) {
+        err_ << "Os tokens e cartões não foram consultados: " << tokenProblem << "\n";
     }
     return kExitOk;
 }

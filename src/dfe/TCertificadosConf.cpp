@@ -34,7 +34,8 @@ const TCertificate& TCertificadosConf::LoadCertificate() {
     if (!found) {
         throw ENFeClientError("Certificado Digital não encontrado!");
     }
-    if (!store_.HasKey(numeroSerie_)) {
+    // A key on a token is there as long as its token is (it is opened with Credentials).
+    if (found->Token() == nullptr && !store_.HasKey(numeroSerie_)) {
         throw ECertificateError("A chave privada do certificado digital \"" + numeroSerie_ +
                                 "\" não está acessível neste computador.");
     }
@@ -55,10 +56,10 @@ std::string TCertificadosConf::CNPJ() {
 }
 
 std::shared_ptr<const TClientCredentials> TCertificadosConf::Credentials() {
-    LoadCertificate();
+    const TCertificate& certificate = LoadCertificate();
     if (!credentials_ || credentialsSerial_ != numeroSerie_ || credentialsSenha_ != senha_) {
-        credentials_ = std::make_shared<const TClientCredentials>(
-            store_.LoadCredentials(numeroSerie_, senha_));
+        credentials_ =
+            std::make_shared<const TClientCredentials>(store_.LoadCredentials(certificate, senha_));
         credentialsSerial_ = numeroSerie_;
         credentialsSenha_ = senha_;
     }

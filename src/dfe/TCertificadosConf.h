@@ -37,9 +37,11 @@ public:
     // store.
     const TCertificate& LoadCertificate();
 
-    // What the HTTPS client presents: the certificate, its chain and its key opened with Senha.
-    // Kept for the same serial number and password. Raises what LoadCertificate raises, and
-    // ECertificateError for a wrong password or a file without a usable key.
+    // What the HTTPS client presents: the certificate, its chain and its key opened with Senha
+    // (for a certificate on a token, Senha is the token's PIN: one login, and the key stays on
+    // the token). Kept for the same serial number and password, so one client logs in to a token
+    // once for a company. Raises what LoadCertificate raises, and ECertificateError for a wrong
+    // password or PIN or a file without a usable key.
     std::shared_ptr<const TClientCredentials> Credentials();
 
     const TCertificateStore& Store() const { return store_; }

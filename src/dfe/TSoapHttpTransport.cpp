@@ -45,7 +45,12 @@ struct TSoapHttpTransport::Impl {
     std::shared_ptr<const TClientCredentials> pemOf;
     std::string certPem;
     std::string keyPem;
-    std::string anchorsFolder;  // the folder the anchors below came from
+    // Credentials whose key stays on a token: each new TLS context takes the certificate, its
+    // chain and the token's key object (OpenSSL's PKCS#11 engine signs with the token). Kept
+    // until the handle is renewed, as its connections hold the key.
+    std::shared_ptr<const TClientCredentials> onToken;
+    bool presentOnToken = false;  // this call presents them
+    std::string anchorsFolder;    // the folder the anchors below came from
     std::vector<X509Ptr> anchors;
     long connections = 0;
     // The stall check: when bytes last moved, and how long a call may go without.
@@ -56,6 +61,12 @@ struct TSoapHttpTransport::Impl {
     ~Impl() {
         curl_easy_cleanup(handle);
         std::fill(keyPem.begin(), keyPem.end(), '\0');
+    }
+
+    // A new handle: no connection and no TLS session of the old one stays.
+    void Renew() {
+        curl_easy_cleanup(handle);
+        handle = curl_easy_init();
     }
 
     // curl's own low-speed check averages over several seconds and so lets a server that never
@@ -124,6 +135,17 @@ struct TSoapHttpTransport::Impl {
             X509_STORE_add_cert(store, a.get());
         }
         X509_VERIFY_PARAM_set_flags(SSL_CTX_get0_param(ctx), X509_V_FLAG_NO_CHECK_TIME);
+        if (const auto& token = impl->onToken; token && impl->presentOnToken) {
+            const TCertificate& cert = token->Certificate();
+            bool ok = SSL_CTX_use_certificate(ctx, cert.Get()) == 1;
+            for (const auto& c : cert.Chain()) {
+                ok = ok && SSL_CTX_add1_chain_cert(ctx, c.get()) == 1;
+            }
+            if (!ok || SSL_CTX_use_PrivateKey(ctx, token->Key()) != 1) {
+                LastOpenSslError();
+                return CURLE_SSL_CERTPROBLEM;
+            }
+        }
         LastOpenSslError();
         return CURLE_OK;
     }
@@ -140,6 +162,18 @@ long TSoapHttpTransport::ConnectionsOpened() const {
 std::string TSoapHttpTransport::Execute() {
     if (PresentCertificate) {
         Secure = true;
+    }
+    // Another company's certificate never rides on a connection, nor resumes a TLS session,
+    // opened with this one. A key on a token is kept for as long as connections that signed
+    // with it may be reused.
+    if (PresentCertificate && ClientCertificate) {
+        const std::string serial = ClientCertificate->Certificate().SerialNumber();
+        const bool otherKey = ClientCertificate->OnToken() && ClientCertificate != impl_->onToken;
+        if (serial != impl_->lastCertificate || otherKey) {
+            impl_->Renew();
+            impl_->onToken.reset();
+            impl_->lastCertificate = serial;
+        }
     }
     CURL* h = impl_->handle;
     // Options start afresh; the handle's open connections stay for reuse.
@@ -169,7 +203,10 @@ std::string TSoapHttpTransport::Execute() {
     curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &Impl::OnSslContext);
     curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, impl_.get());
 
-    if (PresentCertificate && ClientCertificate) {
+    impl_->presentOnToken = PresentCertificate && ClientCertificate && ClientCertificate->OnToken();
+    if (impl_->presentOnToken) {
+        impl_->onToken = ClientCertificate;
+    } else if (PresentCertificate && ClientCertificate) {
         if (impl_->pemOf != ClientCertificate) {
             std::fill(impl_->keyPem.begin(), impl_->keyPem.end(), '\0');
             impl_->certPem = ClientCertificate->CertificatePem();
@@ -182,12 +219,6 @@ std::string TSoapHttpTransport::Execute() {
         curl_easy_setopt(h, CURLOPT_SSLCERTTYPE, "PEM");
         curl_easy_setopt(h, CURLOPT_SSLKEY_BLOB, &key);
         curl_easy_setopt(h, CURLOPT_SSLKEYTYPE, "PEM");
-        // Another company's certificate never rides on a connection opened with this one.
-        const std::string serial = ClientCertificate->Certificate().SerialNumber();
-        if (serial != impl_->lastCertificate) {
-            curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
-            impl_->lastCertificate = serial;
-        }
     }
 
     if (!ProxyHost.empty()) {

@@ -57,9 +57,14 @@ void TF_Certificados::Preencher(const std::string& selecionar) {
     QTreeWidget* lista = ui_->ListaCertificados;
     lista->clear();
     for (const auto& e : escolhas_) {
+        // A certificate on a token (A3) is marked with the token's name; the others are files
+        // of the store (A1).
+        const QString local = e.Token.empty()
+                                  ? QStringLiteral("Arquivo")
+                                  : QStringLiteral("Token %1").arg(QString::fromStdString(e.Token));
         auto* item = new QTreeWidgetItem(
             lista, {QString::fromStdString(e.Titular), QString::fromStdString(e.Serie),
-                    QString::fromStdString(FormatShortDate(e.Vencimento))});
+                    QString::fromStdString(FormatShortDate(e.Vencimento)), local});
         if (e.Serie == selecionar) {
             lista->setCurrentItem(item);
         }

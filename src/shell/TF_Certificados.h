@@ -16,8 +16,9 @@ class TF_Certificados;
 
 namespace quelvo {
 
-// The certificate chooser: every certificate of the store with its holder, serial number and
-// expiry, and "Importar..." for a PKCS#12 file (.pfx or .p12) and its password.
+// The certificate chooser: every certificate of the store with its holder, serial number, expiry
+// and where it is (a file of the store, or the token it sits on), and "Importar..." for a PKCS#12
+// file (.pfx or .p12) and its password.
 class TF_Certificados : public QDialog {
     Q_OBJECT
 public:

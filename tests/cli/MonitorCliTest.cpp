@@ -16,6 +16,7 @@
 #include "certificates/TCertificate.h"
 #include "common/TFolderLock.h"
 #include "support/SharedPki.h"
+#include "support/SoftHsm.h"
 #include "support/TempDir.h"
 
 namespace quelvo {
@@ -180,6 +181,7 @@ TEST(MonitorCli, APasswordTypedAtATerminalIsNotEchoed) {
 
 TEST(MonitorCli, ImportAndListCertificates) {
     const auto& pki = SharedPki();
+    test::SoftHsm hsm;
     TempDir dir;
     const auto a = pki.IssueECnpj("EMPRESA A", "11222333000181");
     const auto b = pki.IssueECnpj("EMPRESA B", "45997418000153", -400, -10);
@@ -198,12 +200,21 @@ TEST(MonitorCli, ImportAndListCertificates) {
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.out.find("A senha informada não abre"), std::string::npos) << r.out;
 
+    // A certificate on a token is listed with its token's name.
+    hsm.AddToken("Token CLI", "4321");
+    const auto t = pki.IssueECnpj("EMPRESA T", "60746948000112");
+    hsm.Import("Token CLI", "4321", t);
     r = Monitor(app + "--certificados");
     EXPECT_EQ(r.code, 0);
     EXPECT_NE(r.out.find(SerialNumberOf(a.cert.get()) + "\tEMPRESA A:11222333000181\t"),
               std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find(SerialNumberOf(b.cert.get()) + "\tEMPRESA B:45997418000153\t"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(SerialNumberOf(t.cert.get()) + "\tEMPRESA T:60746948000112\t" +
+                         FormatShortDate(TCertificate(X509Ptr(X509_dup(t.cert.get()))).NotAfter()) +
+                         "\ttoken Token CLI\n"),
               std::string::npos)
         << r.out;
 }

@@ -31,6 +31,7 @@
 #include "shell/TF_Usuario.h"
 #include "shell/TQtMessageBoxes.h"
 #include "site/TTravonHttp.h"
+#include "support/SoftHsm.h"
 
 namespace quelvo {
 namespace {
@@ -223,6 +224,53 @@ TEST(Dialogs, RegistrationThroughTheChooser) {
     EXPECT_EQ(certificado->text().toStdString(), "Clique aqui para escolher o certificado digital");
     EXPECT_EQ(uf->currentIndex(), -1);
     EXPECT_EQ(senha->text().toStdString(), w.a.senha);
+    ASSERT_TRUE(Esperar(SemCiclo));
+}
+
+TEST(Dialogs, ChooserMarksACertificateOnAToken) {
+    test::SoftHsm hsm;
+    hsm.AddToken("eToken Empresa T", "4321");
+    ShellWorld w;
+    const auto t =
+        w.AddTokenCompany(hsm, "eToken Empresa T", "4321", "EMPRESA T LTDA", "60746948000112");
+    w.Credenciais();
+    w.Iniciar();
+    ASSERT_TRUE(w.PrimeiroCiclo());
+    w.boxes->confirmAnswer = true;
+    auto* certificado = w.Achar<QLineEdit>(F_CadEmpresas, "EditCertificadoDigital");
+    NoProximoModal("F_CadEmpresas", [&](QWidget*) {
+        QTest::keyClicks(w.Achar<QLineEdit>(F_CadEmpresas, "EditCNPJ"), "60746948000112");
+        auto* uf = w.Achar<QComboBox>(F_CadEmpresas, "ComboUF");
+        uf->setCurrentIndex(uf->findText("PR"));
+        NoProximoModal("F_Certificados", [&](QWidget* c) {
+            auto* lista = w.Achar<QTreeWidget>(c, "ListaCertificados");
+            ASSERT_EQ(lista->topLevelItemCount(), 3);
+            EXPECT_EQ(lista->headerItem()->text(3).toStdString(), "Local");
+            for (int i = 0; i < lista->topLevelItemCount(); ++i) {
+                QTreeWidgetItem* item = lista->topLevelItem(i);
+                const bool onToken = item->text(1).toStdString() == t.serial;
+                EXPECT_EQ(item->text(3).toStdString(),
+                          onToken ? "Token eToken Empresa T" : "Arquivo");
+                if (onToken) {
+                    lista->setCurrentItem(item);
+                }
+            }
+            w.Achar<QPushButton>(c, "ButOK")->click();
+        });
+        QTest::mouseClick(certificado, Qt::LeftButton);
+        auto* senha = w.Achar<QLineEdit>(F_CadEmpresas, "EditCertSenha");
+        senha->clear();
+        QTest::keyClicks(senha, "4321");  // the token's PIN
+        QTest::keyClick(senha, Qt::Key_Return);
+    });
+    auto& p = *F_Principal;
+    w.Achar<QPushButton>(&p, "ButInserir")->click();
+    const auto caixas = w.Caixas();
+    ASSERT_EQ(caixas.size(), 1u);
+    EXPECT_EQ(caixas[0].text, "Deseja realmente inserir essa empresa ?");
+    EXPECT_NE(w.dir.Read("Empresas2.dat").find(t.serial), std::string::npos);
+    ASSERT_FALSE(w.service.Queries().empty());
+    EXPECT_EQ(w.service.Queries().back().certificateSerial, t.serial);
     ASSERT_TRUE(Esperar(SemCiclo));
 }
 

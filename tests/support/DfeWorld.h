@@ -7,6 +7,7 @@
 #include "certificates/TCertificateStore.h"
 #include "dfe/TNFeClient.h"
 #include "support/SharedPki.h"
+#include "support/SoftHsm.h"
 #include "support/TempDir.h"
 
 namespace quelvo::test {
@@ -37,6 +38,13 @@ public:
         const auto cert =
             store.ImportBytes(SharedPki().Pkcs12(issued, senha, legacy), senha, name + ".pfx");
         return Company{cnpj, cert.SerialNumber(), senha, name};
+    }
+
+    // A company whose certificate sits on a token of `hsm`: its password is the token's PIN.
+    Company AddTokenCompany(SoftHsm& hsm, const std::string& token, const std::string& pin,
+                            const std::string& name, const std::string& cnpj) {
+        const auto issued = SharedPki().IssueECnpj(name, cnpj, -30, 365);
+        return Company{cnpj, hsm.Import(token, pin, issued), pin, name};
     }
 
     std::string AppDir() const { return dir.path().string() + "/"; }

@@ -116,7 +116,12 @@ std::string TMonitorSchedule::StatusPanel0() const {
 }
 
 std::string TMonitorSchedule::StatusPanel1() const {
-    return param_.Executando ? param_.StatusTexto.Get() : std::string();
+    if (param_.Executando) {
+        return param_.StatusTexto.Get();
+    }
+    // Seen-lists that could not be saved stop every upload: that stays in sight until a save
+    // works again.
+    return param_.ErroGravacao.Get();
 }
 
 void TMonitorSchedule::ReapWorkers() {

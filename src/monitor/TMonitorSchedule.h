@@ -58,7 +58,8 @@ public:
     // there: each lookup opens the certificate store).
     std::function<void()> EntreEmpresas;
 
-    // The status bar: panel 0 and panel 1.
+    // The status bar: panel 0 and panel 1 (while no cycle runs, the reason the seen-lists could
+    // not be saved, if they could not).
     std::string StatusPanel0() const;
     std::string StatusPanel1() const;
 

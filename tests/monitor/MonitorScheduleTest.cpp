@@ -53,6 +53,11 @@ TEST(MonitorSchedule, ExpiryPassAndIntervalTexts) {
     EXPECT_EQ(schedule.StatusPanel0(), "Buscando 12");
     EXPECT_EQ(schedule.StatusPanel1(), "Já tinha no temp.");
     w.param.Executando = false;
+    // Seen-lists that could not be saved stay in sight while no cycle runs.
+    w.param.ErroGravacao.Set("Não foi possível gravar as listas");
+    EXPECT_EQ(schedule.StatusPanel1(), "Não foi possível gravar as listas");
+    w.param.ErroGravacao.Set("");
+    EXPECT_EQ(schedule.StatusPanel1(), "");
 }
 
 TEST(MonitorSchedule, CommandsAndOneCycleAtATime) {

@@ -5,31 +5,19 @@
 #include <filesystem>
 
 #include "common/PayloadCipher.h"
+#include "support/Documentos.h"
 #include "support/MonitorWorld.h"
 
 namespace quelvo {
 namespace {
 
 using standin::ResumoNFe;
+using test::Chave;
 using test::MonitorWorld;
+using test::Resumo;
 using Script = standin::TDfeStandIn::Script;
 
 const std::string kRule(74, '=');
-
-std::string Chave(int n) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "3526116074694800011255001%09d1%09d", n, n);
-    return buf;
-}
-
-ResumoNFe Resumo(int n, const std::string& nome = "FORNECEDOR") {
-    ResumoNFe r;
-    r.chNFe = Chave(n);
-    r.cnpjEmitente = "60746948000112";
-    r.xNome = nome;
-    r.ie = "110042490114";
-    return r;
-}
 
 TEST(Consultas, WalksDownFromMaxNsuUploadsAndRecords) {
     MonitorWorld w;

@@ -7,18 +7,14 @@
 #include "common/ConsultaSequencial.h"
 #include "common/ProfileFile.h"
 #include "monitor/TConsultas.h"
+#include "support/Documentos.h"
 #include "support/MonitorWorld.h"
 
 namespace quelvo {
 namespace {
 
+using test::Chave;
 using test::MonitorWorld;
-
-std::string Chave(int n) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "3526116074694800011255001%09d1%09d", n, n);
-    return buf;
-}
 
 void AddSummaries(MonitorWorld& w, const std::string& cnpj, int count, int offset = 0) {
     for (int n = 1; n <= count; ++n) {

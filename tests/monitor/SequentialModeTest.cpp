@@ -7,29 +7,20 @@
 #include "common/ConsultaSequencial.h"
 #include "common/ProfileFile.h"
 #include "dfe/Compression.h"
+#include "support/Documentos.h"
 #include "support/MonitorWorld.h"
 
 namespace quelvo {
 namespace {
 
+using test::Chave;
 using namespace std::chrono_literals;
 using standin::ResumoNFe;
 using standin::TDfeStandIn;
 using test::MonitorWorld;
 
-std::string Chave(int n) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "3526116074694800011255001%09d1%09d", n, n);
-    return buf;
-}
-
 ResumoNFe Resumo(int n) {
-    ResumoNFe r;
-    r.chNFe = Chave(n);
-    r.cnpjEmitente = "60746948000112";
-    r.xNome = "FORNECEDOR " + std::to_string(n);
-    r.ie = "110042490114";
-    return r;
+    return test::Resumo(n, "FORNECEDOR " + std::to_string(n));
 }
 
 // The ultNSU of every distNSU the service received for a party ("" marks a consNSU).

@@ -6,6 +6,7 @@
 #include "certificates/TTokenSession.h"
 #include "monitor/TCadastroEmpresa.h"
 #include "monitor/TConsultas.h"
+#include "support/Documentos.h"
 #include "support/MonitorWorld.h"
 #include "support/SoftHsm.h"
 
@@ -13,6 +14,7 @@ namespace quelvo {
 namespace {
 
 using standin::ResumoNFe;
+using test::Chave;
 using test::MonitorWorld;
 using test::SoftHsm;
 using Script = standin::TDfeStandIn::Script;
@@ -22,19 +24,8 @@ constexpr const char* kPrefix =
 constexpr const char* kToken = "eToken Empresa T";
 constexpr const char* kPin = "4321";
 
-std::string Chave(int n) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "3526116074694800011255001%09d1%09d", n, n);
-    return buf;
-}
-
 std::string Resumo(int n) {
-    ResumoNFe r;
-    r.chNFe = Chave(n);
-    r.cnpjEmitente = "60746948000112";
-    r.xNome = "FORNECEDOR";
-    r.ie = "110042490114";
-    return standin::ResNFeXml(r);
+    return standin::ResNFeXml(test::Resumo(n));
 }
 
 // A world with a token holding company T's certificate, beside the folder's companies.

@@ -8,30 +8,18 @@
 #include <filesystem>
 
 #include "common/SafeFile.h"
+#include "support/Documentos.h"
 #include "support/MonitorWorld.h"
 
 namespace quelvo {
 namespace {
 
+using test::Chave;
+using test::Resumo;
 using namespace std::chrono_literals;
 using standin::ResumoNFe;
 using standin::TDfeStandIn;
 using test::MonitorWorld;
-
-std::string Chave(int n) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "3526116074694800011255001%09d1%09d", n, n);
-    return buf;
-}
-
-ResumoNFe Resumo(int n) {
-    ResumoNFe r;
-    r.chNFe = Chave(n);
-    r.cnpjEmitente = "60746948000112";
-    r.xNome = "FORNECEDOR";
-    r.ie = "110042490114";
-    return r;
-}
 
 std::vector<long long> Range(long long from, long long downTo) {
     std::vector<long long> out;

@@ -23,21 +23,17 @@
 #include "shell/ShellWorld.h"
 #include "shell/TF_Nota_Emitida.h"
 #include "shell/TF_Usuario.h"
+#include "support/Documentos.h"
 
 namespace quelvo {
 namespace {
 
+using test::Chave;
 using test::Esperar;
 using test::NoProximoModal;
 using test::SemCiclo;
 using test::ShellWorld;
 using Script = standin::TDfeStandIn::Script;
-
-std::string Chave(int n) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "3526116074694800011255001%09d1%09d", n, n);
-    return buf;
-}
 
 void Documento(ShellWorld& w, const std::string& cnpj, int nsu, const std::string& emitente) {
     standin::ResumoNFe r;

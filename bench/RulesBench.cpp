@@ -20,6 +20,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "BenchFolder.h"
 #include "TDfeStandIn.h"
 #include "TSiteStandIn.h"
 #include "TestPki.h"
@@ -82,15 +83,9 @@ Result Run(const testpki::TestPki& pki, bool sequencial, int documents) {
         service.AddDocument(cnpj, n, standin::ResNFeXml(r));
     }
 
-    const auto dir = std::filesystem::temp_directory_path() /
-                     ("quelvo-rules-bench-" + std::to_string(getpid()) + (sequencial ? "s" : "n"));
-    std::filesystem::create_directories(dir / "ac-confiaveis");
-    std::filesystem::create_directories(dir / "temp");
+    const auto dir = bench::PastaDeBench(
+        std::string("quelvo-rules-bench-") + (sequencial ? "s" : "n"), pki, site, service);
     const std::string app = dir.string() + "/";
-    std::ofstream(dir / "ac-confiaveis" / "raiz.pem") << testpki::CertPem(pki.Root());
-    std::ofstream(dir / "Servidores.ini")
-        << "[Servidores]\r\nSite=" << site.HostPort() << "\r\nSiteChaves=" << site.HostPort()
-        << "\r\nDFeProducao=" << service.HostPort() << "\r\n";
     {
         TProfileFile config(app + "Config.dat");
         GravarConsultaSequencial(config, sequencial);

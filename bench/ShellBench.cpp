@@ -19,6 +19,7 @@
 #include <fstream>
 #include <thread>
 
+#include "BenchFolder.h"
 #include "TDfeStandIn.h"
 #include "TSiteStandIn.h"
 #include "TestPki.h"
@@ -40,16 +41,10 @@ void Servir(const std::function<bool()>& ate) {
     }
 }
 
-// An application folder wired to the stand-ins, logged in.
+// An application folder wired to the stand-ins, logged in, as the application folder.
 fs::path Pasta(const char* nome, const testpki::TestPki& pki, standin::TSiteStandIn& site,
                standin::TDfeStandIn& service) {
-    const fs::path dir = fs::temp_directory_path() / (std::string(nome) + std::to_string(getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir / "ac-confiaveis");
-    std::ofstream(dir / "ac-confiaveis" / "raiz.pem") << testpki::CertPem(pki.Root());
-    std::ofstream(dir / "Servidores.ini")
-        << "[Servidores]\r\nSite=" << site.HostPort() << "\r\nSiteChaves=" << site.HostPort()
-        << "\r\nDFeProducao=" << service.HostPort() << "\r\n";
+    const fs::path dir = bench::PastaDeBench(nome, pki, site, service);
     std::ofstream(dir / "Config.dat") << "[Config]\r\nUsuario=bench\r\nSenha=x\r\n";
     SetApplicationDir(dir.string() + "/");
     return dir;
@@ -62,7 +57,7 @@ void Caminhada(const testpki::TestPki& pki) {
     site.AddUser("bench", "x", "1");
     const std::string cnpj = "11222333000181";
     service.SetMaxNsu(cnpj, kNsus);
-    const fs::path dir = Pasta("quelvo-shell-walk-", pki, site, service);
+    const fs::path dir = Pasta("quelvo-shell-walk", pki, site, service);
     TCertificateStore store(dir.string() + "/certificados/");
     const auto issued = pki.IssueECnpj("EMPRESA BENCH", cnpj);
     const std::string serial =
@@ -116,9 +111,10 @@ void Caminhada(const testpki::TestPki& pki) {
     std::printf("  service queries: %zu\n", service.Queries().size());
     std::printf("  time per walk step: %.2f us (goal: at most 2x the headless walk_bench step)\n",
                 porPasso * 1e6);
-    std::printf("  longest pause of the window's thread during the cycle: %.1f ms (10 ms timer; "
-                "goal: at most 50 ms)\n",
-                (maiorPausa - 0.010) * 1e3);
+    std::printf(
+        "  longest pause of the window's thread during the cycle: %.1f ms (10 ms timer; "
+        "goal: at most 50 ms)\n",
+        (maiorPausa - 0.010) * 1e3);
     std::printf("  whole cycle after the first query: %.3f s\n", ciclo);
     fs::remove_all(dir);
 }
@@ -129,14 +125,14 @@ void Partida(const testpki::TestPki& pki) {
     standin::TDfeStandIn service(pki);
     standin::TSiteStandIn site;
     site.AddUser("bench", "x", "1");
-    const fs::path dir = Pasta("quelvo-shell-start-", pki, site, service);
+    const fs::path dir = Pasta("quelvo-shell-start", pki, site, service);
     TConsultasEmpresas empresas;
     for (int i = 0; i < kEmpresas; ++i) {
         char cnpj[32];
         std::snprintf(cnpj, sizeof cnpj, "%02d.%03d.%03d/0001-%02d", i / 1000000 % 100,
                       i / 1000 % 1000, i % 1000, i % 100);
-        empresas.Inserir(cnpj, "SP", "EMPRESA " + std::to_string(i), "0A" + std::to_string(i),
-                         "s", "01/01/2030");
+        empresas.Inserir(cnpj, "SP", "EMPRESA " + std::to_string(i), "0A" + std::to_string(i), "s",
+                         "01/01/2030");
     }
     empresas.Salvar((dir / "Empresas2.dat").string());
     {

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "BenchFolder.h"
 #include "TDfeStandIn.h"
 #include "TSiteStandIn.h"
 #include "TestPki.h"
@@ -47,15 +48,8 @@ int main() {
     const std::string cnpj = "11222333000181";
     service.SetMaxNsu(cnpj, kNsus);
 
-    const auto dir =
-        std::filesystem::temp_directory_path() / ("quelvo-walk-bench-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir / "ac-confiaveis");
-    std::filesystem::create_directories(dir / "temp");
+    const auto dir = bench::PastaDeBench("quelvo-walk-bench", pki, site, service);
     const std::string app = dir.string() + "/";
-    std::ofstream(dir / "ac-confiaveis" / "raiz.pem") << testpki::CertPem(pki.Root());
-    std::ofstream(dir / "Servidores.ini")
-        << "[Servidores]\r\nSite=" << site.HostPort() << "\r\nSiteChaves=" << site.HostPort()
-        << "\r\nDFeProducao=" << service.HostPort() << "\r\n";
     TCertificateStore store(app + "certificados/");
     const auto issued = pki.IssueECnpj("EMPRESA BENCH", cnpj);
     const std::string serial =

@@ -87,8 +87,8 @@ std::string_view TLeitor::Parent(int level) const {
                                     : std::string_view(Arquivo);
 }
 
-std::string TLeitor::ExtractGroup(int level, const std::string& tag, const std::string& closingTag,
-                                  int occurrence) {
+const std::string& TLeitor::ExtractGroup(int level, const std::string& tag,
+                                         const std::string& closingTag, int occurrence) {
     const std::string close = Trim(closingTag).empty() ? tag : Trim(closingTag);
     // Views into the parent level's text; only the result is copied.
     std::string_view text = Parent(level);
@@ -104,13 +104,13 @@ std::string TLeitor::ExtractNextGroup(int level, const std::string& tag, size_t&
     const std::string_view text =
         position < parent.size() ? parent.substr(position) : std::string_view();
     size_t consumed = 0;
-    std::string group = GroupIn(level, tag, tag, text, &consumed);
+    const std::string& group = GroupIn(level, tag, tag, text, &consumed);
     position += consumed;
     return group;
 }
 
-std::string TLeitor::GroupIn(int level, const std::string& tag, const std::string& close,
-                             std::string_view text, size_t* consumed) {
+const std::string& TLeitor::GroupIn(int level, const std::string& tag, const std::string& close,
+                                    std::string_view text, size_t* consumed) {
     // Keep the text up to the end of the wanted element's closing tag.
     if (const auto [at, len] = FindClosing(text, close); at != std::string_view::npos) {
         text = text.substr(0, at + len);
@@ -134,11 +134,12 @@ std::string TLeitor::GroupIn(int level, const std::string& tag, const std::strin
             result.pop_back();
         }
     }
+    // A group may be most of a large answer: the level and Grupo are the only copies kept.
     if (level >= 1 && level <= 9) {
         nivel_[static_cast<size_t>(level)] = result;
     }
-    Grupo = result;
-    return result;
+    Grupo = std::move(result);
+    return Grupo;
 }
 
 std::string TLeitor::RawField(const std::string& tag, const std::string& stopTag) const {

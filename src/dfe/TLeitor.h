@@ -25,9 +25,9 @@ public:
 
     // The group of `tag` (up to `closingTag`, or its own closing tag when that is empty), the
     // `occurrence`-th one inside the group of level `level` - 1 (level 0 is the whole text).
-    // Sets Grupo; "" when absent.
-    std::string ExtractGroup(int level, const std::string& tag, const std::string& closingTag = "",
-                             int occurrence = 1);
+    // Sets Grupo and returns it ("" when absent): valid until the next extraction.
+    const std::string& ExtractGroup(int level, const std::string& tag,
+                                    const std::string& closingTag = "", int occurrence = 1);
     // The groups of `tag` one after the other, as ExtractGroup's occurrences 1, 2, ... give them,
     // but in time linear in the text: `position` starts at 0 and moves past each group.
     std::string ExtractNextGroup(int level, const std::string& tag, size_t& position);
@@ -52,8 +52,8 @@ private:
     std::string_view Parent(int level) const;
     // The group of `tag` in `text` (cut at the first closing tag); sets Grupo and the level.
     // `consumed`, when given, receives how much of `text` this occurrence spans.
-    std::string GroupIn(int level, const std::string& tag, const std::string& close,
-                        std::string_view text, size_t* consumed);
+    const std::string& GroupIn(int level, const std::string& tag, const std::string& close,
+                               std::string_view text, size_t* consumed);
 
     std::array<std::string, 10> nivel_;
 };

@@ -134,13 +134,17 @@ TEST(UsageRules, TheWalkStopsAtTheFirst656AndTheCnpjRests) {
     // The other company is not held up.
     EXPECT_EQ(w.param.Empresas.Item(1)->Situacao(), "1 novas notas foi inseridas");
 
-    // Within the hour the CNPJ is not queried; its status says until when.
-    const std::string descansando = "Consumo indevido: nova consulta após " + quando;
+    // Within the hour the CNPJ is not queried; its status says until when (with the date once
+    // the rest ends on another day than the moment the status is shown).
+    const auto descansando = [&] {
+        return "Consumo indevido: nova consulta após " +
+               TDescansos::Quando(inicio + 1h, w.clock.Now());
+    };
     w.service.ClearQueries();
     w.clock.Advance(20min);
     w.Cycle();
     EXPECT_TRUE(w.QueriedNsus(d).empty());
-    EXPECT_EQ(a->Status(), (std::pair<int, std::string>{2, descansando}));
+    EXPECT_EQ(a->Status(), (std::pair<int, std::string>{2, descansando()}));
     EXPECT_EQ(w.QueriedNsus(w.b.cnpj), (std::vector<long long>{0}));
 
     // Nor after a restart of the program.
@@ -150,7 +154,7 @@ TEST(UsageRules, TheWalkStopsAtTheFirst656AndTheCnpjRests) {
         again.Cycle();
         EXPECT_TRUE(w.QueriedNsus(d).empty());
         EXPECT_EQ(again.param.Empresas.Item(0)->Status(),
-                  (std::pair<int, std::string>{2, descansando}));
+                  (std::pair<int, std::string>{2, descansando()}));
     }
 
     // After the hour the walk goes on where it stopped, past what it recorded.

@@ -1,5 +1,7 @@
 #include "certificates/TCertificateStore.h"
 
+#include "certificates/TPinsRecusados.h"
+
 #include <openssl/err.h>
 #include <sys/stat.h>
 
@@ -198,10 +200,11 @@ bool TCertificateStore::HasKey(const std::string& serial) const {
 }
 
 TClientCredentials TCertificateStore::LoadCredentials(const std::string& serial,
-                                                      const std::string& password) const {
+                                                      const std::string& password,
+                                                      bool digitado) const {
     if (!HasKey(serial)) {
         if (auto onToken = Find(serial); onToken && onToken->Token()) {
-            return LoadCredentials(*onToken, password);
+            return LoadCredentials(*onToken, password, digitado);
         }
         throw ECertificateError("A chave privada do certificado digital \"" + serial +
                                 "\" não está no repositório de certificados.");
@@ -222,9 +225,11 @@ TClientCredentials TCertificateStore::LoadCredentials(const std::string& serial,
 }
 
 TClientCredentials TCertificateStore::LoadCredentials(const TCertificate& certificate,
-                                                      const std::string& password) const {
+                                                      const std::string& password,
+                                                      bool digitado) const {
     if (certificate.Token() != nullptr) {
-        return TTokenStore(tokenModule_).LoadCredentials(certificate, password);
+        return TTokenStore(tokenModule_, folder_ + TPinsRecusados::kArquivo)
+            .LoadCredentials(certificate, password, digitado);
     }
     return LoadCredentials(certificate.SerialNumber(), password);
 }

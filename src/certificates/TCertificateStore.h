@@ -47,13 +47,15 @@ public:
     std::unique_ptr<TCertificate> Find(const std::string& serial) const;
     // Whether the PKCS#12 file with the key of that certificate is in the folder.
     bool HasKey(const std::string& serial) const;
-    // Opens the key of a certificate of the store with its password (for a token, its PIN).
-    // Raises ECertificateError naming the certificate or the token (never the password).
-    TClientCredentials LoadCredentials(const std::string& serial,
-                                       const std::string& password) const;
+    // Opens the key of a certificate of the store with its password (for a token, its PIN; the
+    // PINs a token refused are kept in the folder's "PinsRecusados.dat" and never presented
+    // again; `digitado`: the user has just typed it, see TLoginDoToken). Raises
+    // ECertificateError naming the certificate or the token (never the password).
+    TClientCredentials LoadCredentials(const std::string& serial, const std::string& password,
+                                       bool digitado = false) const;
     // The same for a certificate found in the store.
-    TClientCredentials LoadCredentials(const TCertificate& certificate,
-                                       const std::string& password) const;
+    TClientCredentials LoadCredentials(const TCertificate& certificate, const std::string& password,
+                                       bool digitado = false) const;
 
 private:
     std::string PathOf(const std::string& serial, const char* extension) const;

@@ -7,9 +7,11 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 
 #include "certificates/ECertificateError.h"
+#include "certificates/TPinsRecusados.h"
 
 namespace quelvo {
 
@@ -18,7 +20,8 @@ namespace {
 std::atomic<long> gLoginAttempts{0};
 
 // What this process knows of the PINs it gave to tokens: per token, a digest of the PIN that
-// logged it in, and the digests of the PINs it refused. Only digests are kept, salted per process.
+// logged it in, and the digests of the PINs it refused that could not be kept on disk. Only
+// digests are kept, salted per process.
 struct PinRecords {
     std::mutex lock;  // held for a whole login, so two threads never race to the token
     std::string salt;
@@ -128,7 +131,7 @@ std::vector<TTokenCertificateObject> TTokenSession::Certificates() const {
     return out;
 }
 
-void TTokenSession::Login(const std::string& pin) {
+void TTokenSession::Login(const std::string& pin, const TLoginDoToken& contexto) {
     CK_FUNCTION_LIST* f = module_->Functions();
     const std::string name = "\"" + TokenName(token_) + "\"";
     CK_TOKEN_INFO info{};
@@ -152,12 +155,46 @@ void TTokenSession::Login(const std::string& pin) {
     std::lock_guard<std::mutex> lock(records.lock);
     const std::string key = TokenKey(module_->Path(), token_);
     const std::string digest = PinDigest(records, key, pin);
-    if (records.refused.count(digest) > 0) {
+    try {
+        std::optional<TPinsRecusados> recusas;
+        if (!contexto.arquivoRecusas.empty()) {
+            recusas.emplace(contexto.arquivoRecusas);
+        }
+        if (contexto.digitado) {
+            records.refused.erase(digest);
+            if (recusas) {
+                recusas->Esquecer(token_, contexto.certificado, pin);
+            }
+        }
+        if (records.refused.count(digest) > 0 ||
+            (recusas && recusas->Recusado(token_, contexto.certificado, pin))) {
+            throw ECertificateError(
+                "O token " + name +
+                " já recusou esse PIN (a senha cadastrada para a empresa); ele não é apresentado "
+                "de novo, para que o token não se bloqueie. Confira o PIN e cadastre a empresa de "
+                "novo com ele.");
+        }
+    } catch (const ECertificateError&) {
+        throw;
+    } catch (const std::exception& e) {
+        // Nobody can tell whether this PIN was refused: it is not presented.
+        throw ECertificateError("O PIN do token " + name + " não foi apresentado: " + e.what());
+    }
+    const std::string oQueFazer =
+        " Abra o token com o PIN correto no programa do fabricante (isso zera a contagem de "
+        "tentativas) e cadastre a empresa de novo com esse PIN.";
+    if (info.flags & CKF_USER_PIN_FINAL_TRY) {
+        throw ECertificateError("O token " + name +
+                                " só aceita mais uma tentativa de PIN antes de se bloquear; o "
+                                "programa não faz o login." +
+                                oQueFazer);
+    }
+    if ((info.flags & CKF_USER_PIN_COUNT_LOW) && !contexto.digitado) {
         throw ECertificateError(
             "O token " + name +
-            " já recusou esse PIN (a senha cadastrada para a empresa); ele não é apresentado de "
-            "novo, para que o token não se bloqueie. Cadastre a empresa de novo com o PIN "
-            "correto, ou reinicie o programa depois de conferir o PIN.");
+            " avisa que já recebeu um PIN errado; para que ele não se bloqueie, o programa não faz "
+            "o login sozinho." +
+            oQueFazer);
     }
     ++gLoginAttempts;
     std::string copy = pin;
@@ -181,13 +218,28 @@ void TTokenSession::Login(const std::string& pin) {
         }
         case CKR_PIN_INCORRECT:
         case CKR_PIN_INVALID:
-        case CKR_PIN_LEN_RANGE:
-            records.refused.insert(digest);
+        case CKR_PIN_LEN_RANGE: {
+            // Kept on disk; in memory only when there is no file or it cannot be written.
+            std::string guardado;
+            if (contexto.arquivoRecusas.empty()) {
+                records.refused.insert(digest);
+            } else {
+                try {
+                    TPinsRecusados(contexto.arquivoRecusas)
+                        .Registrar(token_, contexto.certificado, pin);
+                } catch (const std::exception& e) {
+                    records.refused.insert(digest);
+                    guardado =
+                        std::string(" (A recusa vale até o programa fechar: ") + e.what() + ".)";
+                }
+            }
             throw ECertificateError(
                 "O token " + name +
                 " recusou o PIN (a senha cadastrada para a empresa). Para que o token não se "
-                "bloqueie, esse PIN não será apresentado de novo enquanto o programa estiver "
-                "aberto.");
+                "bloqueie, esse PIN não será apresentado de novo: confira o PIN e cadastre a "
+                "empresa de novo com ele." +
+                guardado);
+        }
         case CKR_PIN_LOCKED:
             throw ECertificateError("O PIN do token " + name +
                                     " está bloqueado. Desbloqueie o token com o programa do "

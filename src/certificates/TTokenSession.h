@@ -16,12 +16,26 @@ struct TTokenCertificateObject {
     std::string label;
 };
 
+// What a login needs besides the PIN.
+struct TLoginDoToken {
+    // The serial of the certificate whose key is wanted: refusals are kept per token and
+    // certificate.
+    std::string certificado;
+    // The store's file of refused PINs ("" keeps them in memory, for this run only).
+    std::string arquivoRecusas;
+    // The user has just typed the PIN (a registration): a refusal kept for it is forgotten, and
+    // a token that has already seen a wrong PIN is still tried, once.
+    bool digitado = false;
+};
+
 // A session with one token, closed with the object. The module stays loaded while it lives.
 //
 // Logging in hands the company's password to the token as its PIN, and a token locks itself after
-// a few wrong PINs; so a login is one attempt at most, and a PIN the token refused is not presented
-// to it again while the program runs. The login belongs to the whole process: a token already
-// logged in (by another company's or thread's session) accepts only the PIN that logged it in.
+// a few wrong PINs; so a login is one attempt at most, a PIN the token refused is not presented to
+// it again (also after a restart: the refusal is kept on disk), and a token that says it has seen
+// a wrong PIN (or has one try left) is never logged into without the user. The login belongs to
+// the whole process: a token already logged in (by another company's or thread's session) accepts
+// only the PIN that logged it in.
 class TTokenSession {
 public:
     // Raises ECertificateError naming the token when no session can be opened.
@@ -36,8 +50,9 @@ public:
     std::vector<TTokenCertificateObject> Certificates() const;
 
     // Logs in with the PIN. Raises ECertificateError naming the token (never the PIN) when it
-    // refuses the PIN, when it is locked, when the PIN is empty, and when the token fails.
-    void Login(const std::string& pin);
+    // refuses the PIN, when it is locked or close to locking itself, when the PIN is empty, when
+    // the PIN was refused before, and when the token fails.
+    void Login(const std::string& pin, const TLoginDoToken& contexto = {});
 
     // How many PINs this process has presented to tokens so far.
     static long LoginAttempts();

@@ -90,7 +90,8 @@ std::string PrivateKeyUri(const TTokenLocation& location) {
     return uri + ";type=private";
 }
 
-TTokenStore::TTokenStore(std::string modulePath) : modulePath_(std::move(modulePath)) {}
+TTokenStore::TTokenStore(std::string modulePath, std::string arquivoRecusas)
+    : modulePath_(std::move(modulePath)), arquivoRecusas_(std::move(arquivoRecusas)) {}
 
 std::vector<TCertificate> TTokenStore::List() const {
     const auto module = TPkcs11Module::Open(modulePath_);
@@ -122,7 +123,7 @@ std::vector<TCertificate> TTokenStore::List() const {
 }
 
 TClientCredentials TTokenStore::LoadCredentials(const TCertificate& certificate,
-                                                const std::string& pin) const {
+                                                const std::string& pin, bool digitado) const {
     const TTokenLocation* location = certificate.Token();
     if (location == nullptr) {
         throw ECertificateError("O certificado digital \"" + certificate.SerialNumber() +
@@ -144,7 +145,7 @@ TClientCredentials TTokenStore::LoadCredentials(const TCertificate& certificate,
     }
     auto held = std::make_shared<HeldKey>();
     held->session = std::make_shared<TTokenSession>(module, *token);
-    held->session->Login(pin);
+    held->session->Login(pin, {certificate.SerialNumber(), arquivoRecusas_, digitado});
     // The engine finds the token logged in (the login belongs to the process) and takes no PIN.
     try {
         held->key = TPkcs11Engine::LoadPrivateKey(TPkcs11Engine::Acquire(location->modulePath),

@@ -13,7 +13,8 @@ namespace quelvo {
 // calls: each one looks at the tokens present at that moment.
 class TTokenStore {
 public:
-    explicit TTokenStore(std::string modulePath);
+    // `arquivoRecusas`: the file that keeps the PINs tokens refused ("" for none).
+    explicit TTokenStore(std::string modulePath, std::string arquivoRecusas = "");
 
     const std::string& ModulePath() const { return modulePath_; }
 
@@ -25,11 +26,13 @@ public:
     // Opens the key of a certificate of List(): logs in to its token with the PIN (one attempt;
     // see TTokenSession) and loads the key through OpenSSL's PKCS#11 engine. The key never
     // leaves the token. Raises ECertificateError naming the token.
-    TClientCredentials LoadCredentials(const TCertificate& certificate,
-                                       const std::string& pin) const;
+    // `digitado`: the user has just typed the PIN (see TLoginDoToken).
+    TClientCredentials LoadCredentials(const TCertificate& certificate, const std::string& pin,
+                                       bool digitado = false) const;
 
 private:
     std::string modulePath_;
+    std::string arquivoRecusas_;
 };
 
 // The PKCS#11 URI of the private key beside a certificate on a token.

@@ -7,6 +7,8 @@
 #include <thread>
 
 #include "certificates/CertificateAccess.h"
+#include "common/ConsultaSequencial.h"
+#include "common/ProfileFile.h"
 #include "common/TServidores.h"
 #include "common/Utils.h"
 #include "monitor/MigracaoEmpresas.h"
@@ -134,6 +136,7 @@ void THeadlessMonitor::SituacoesSalvas() {
     const auto salvas = TConsultasEmpresas::SituacoesGravadas(appDir_ + "Empresas2.dat");
     const TDateTime hoje = TDateTime::Now().DateOnly();
     const auto agora = ambiente_.relogio();
+    const bool sequencial = LerConsultaSequencial(TProfileFile(appDir_ + "Config.dat"));
     for (const auto& empresa : param_.Empresas.Itens()) {
         try {
             const TDateTime expiry =
@@ -148,11 +151,19 @@ void THeadlessMonitor::SituacoesSalvas() {
             continue;
         }
         try {
-            if (const auto d = ambiente_.descansos->Ativo(OnlyDigits(empresa->CNPJ()), agora,
-                                                          ambiente_.descanso)) {
+            const std::string cnpj = OnlyDigits(empresa->CNPJ());
+            if (const auto d = ambiente_.descansos->Ativo(cnpj, agora, ambiente_.descanso)) {
                 empresa->SetStatus(
                     d->cStat == kCStatConsumoIndevido ? kEstadoErro : kEstadoEsperando,
                     TDescansos::Texto(*d, agora));
+                continue;
+            }
+            // The budget of one-document queries holds back only the one-NSU walk.
+            const auto limite =
+                sequencial ? std::nullopt
+                           : ambiente_.descansos->LimiteAtingido(cnpj, agora, ambiente_.descanso);
+            if (limite) {
+                empresa->SetStatus(kEstadoEsperando, TDescansos::Texto(*limite, agora));
                 continue;
             }
         } catch (const std::exception& e) {

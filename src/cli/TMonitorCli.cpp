@@ -318,7 +318,7 @@ int TMonitorCli::Register(const std::vector<std::string>& values, bool yes) {
     if (!monitor.Carregar()) {
         return kExitFailure;
     }
-    TCadastroEmpresa cadastro(monitor.Param(), TConsultasAmbiente::Of(ApplicationDir()));
+    TCadastroEmpresa cadastro(monitor.Param(), monitor.Schedule().Ambiente());
     const TCadastroResultado r =
         cadastro.Confirmar(TCadastroEntrada{values[0], values[1], values[2], values[3]},
                            [yes](const std::string&) { return yes; });

@@ -71,6 +71,10 @@ void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mod
 }
 
 std::string ReadWholeFile(const std::string& path) {
+    return ReadFileStart(path, std::string::npos);
+}
+
+std::string ReadFileStart(const std::string& path, size_t limit, bool* whole) {
     TFileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
         RaiseErrno(path);
@@ -78,7 +82,11 @@ std::string ReadWholeFile(const std::string& path) {
     std::string out;
     char buf[65536];
     for (;;) {
-        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        // One byte past the limit tells a file of exactly `limit` bytes from a longer one.
+        const size_t want = std::min(sizeof buf, limit == std::string::npos
+                                                     ? sizeof buf
+                                                     : limit + 1 - std::min(limit, out.size()));
+        const ssize_t n = ::read(fd.get(), buf, want);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -89,6 +97,16 @@ std::string ReadWholeFile(const std::string& path) {
             break;
         }
         out.append(buf, static_cast<size_t>(n));
+        if (limit != std::string::npos && out.size() > limit) {
+            out.resize(limit);
+            if (whole != nullptr) {
+                *whole = false;
+            }
+            return out;
+        }
+    }
+    if (whole != nullptr) {
+        *whole = true;
     }
     return out;
 }
@@ -138,7 +156,12 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
     return true;
 }
 
-std::string SetAsideFile(const std::string& path, const std::string& label) {
+namespace {
+
+// "<path>.<label>-YYYYMMDD-HHMMSS" in local time, then "-2", "-3", ... until `place` (which must
+// refuse an existing target with EEXIST) puts the file there.
+template <typename Place>
+std::string PlaceAside(const std::string& path, const std::string& label, Place place) {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     ::localtime_r(&now, &local);
@@ -147,13 +170,38 @@ std::string SetAsideFile(const std::string& path, const std::string& label) {
     const std::string base = path + "." + label + "-" + stamp;
     for (int n = 1;; ++n) {
         const std::string target = n == 1 ? base : base + "-" + std::to_string(n);
-        if (RenameNoReplace(path, target)) {
+        if (place(target)) {
             return target;
         }
         if (errno != EEXIST) {
             RaiseErrno(path);
         }
     }
+}
+
+}  // namespace
+
+std::string SetAsideFile(const std::string& path, const std::string& label) {
+    return PlaceAside(path, label,
+                      [&](const std::string& target) { return RenameNoReplace(path, target); });
+}
+
+std::string CopyAsideFile(const std::string& path, const std::string& label) {
+    return PlaceAside(path, label, [&](const std::string& target) {
+        if (::link(path.c_str(), target.c_str()) == 0) {
+            return true;
+        }
+        if (errno == EEXIST) {
+            return false;
+        }
+        // No hard links here: a real copy, which also refuses an existing target.
+        std::error_code ec;
+        if (std::filesystem::copy_file(path, target, std::filesystem::copy_options::none, ec)) {
+            return true;
+        }
+        errno = ec.value() != 0 ? ec.value() : EIO;
+        return false;
+    });
 }
 
 }  // namespace quelvo

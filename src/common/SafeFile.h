@@ -15,6 +15,9 @@ void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mod
 
 // Reads a whole file. Raises std::system_error when it cannot be opened or read.
 std::string ReadWholeFile(const std::string& path);
+// Reads at most `limit` bytes from the start of a file; `whole` (when given) tells whether that
+// was the whole file. Raises std::system_error when it cannot be opened or read.
+std::string ReadFileStart(const std::string& path, size_t limit, bool* whole = nullptr);
 
 // Whether a regular file (or a link to one) exists at the path.
 bool FileExists(const std::string& path);
@@ -33,5 +36,11 @@ bool RenameNoReplace(const std::string& from, const std::string& to);
 // "<name>.<label>-YYYYMMDD-HHMMSS" (local time; "-2", "-3", ... when that name is taken). Never
 // replaces a file. Returns the new full path; raises std::system_error when the rename fails.
 std::string SetAsideFile(const std::string& path, const std::string& label);
+
+// Keeps a copy of the file as it is now beside it, under the same kind of name as SetAsideFile,
+// and leaves the file in place: a hard link where the file system has them (the file is only
+// ever replaced by a rename, so the copy keeps these bytes), else a real copy. Never replaces a
+// file. Returns the copy's full path; raises std::system_error when no copy could be made.
+std::string CopyAsideFile(const std::string& path, const std::string& label);
 
 }  // namespace quelvo

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <system_error>
+#include <unordered_set>
 #include <utility>
 
 #include "common/SafeFile.h"
@@ -56,6 +57,13 @@ std::string TArquivoRegistros::Chave(const Campos& registro) const {
     return Juntar(registro, camposDaChave_);
 }
 
+void TArquivoRegistros::Indexar() {
+    indice_.clear();
+    for (size_t i = 0; i < registros_.size(); ++i) {
+        indice_[Chave(registros_[i])] = i;
+    }
+}
+
 void TArquivoRegistros::CarregarLocked() {
     if (carregado_) {
         return;
@@ -64,6 +72,7 @@ void TArquivoRegistros::CarregarLocked() {
     if (::stat(path_.c_str(), &st) != 0) {
         if (errno == ENOENT) {
             registros_.clear();
+            indice_.clear();
             carregado_ = true;
             return;
         }
@@ -72,21 +81,20 @@ void TArquivoRegistros::CarregarLocked() {
     if (!S_ISREG(st.st_mode)) {
         FalhaDeLeitura(path_, "não é um arquivo comum");
     }
-    if (static_cast<unsigned long long>(st.st_size) > limite_) {
-        FalhaDeLeitura(path_, "o arquivo tem " + std::to_string(st.st_size) +
-                                  " bytes, mais do que o limite de " + std::to_string(limite_));
-    }
     std::string bytes;
+    bool inteiro = true;
     try {
-        bytes = ReadWholeFile(path_);
+        bytes = ReadFileStart(path_, limite_, &inteiro);
     } catch (const std::system_error& e) {
         FalhaDeLeitura(path_, e.code().message());
     }
-    if (bytes.size() > limite_) {  // it grew while being read
-        FalhaDeLeitura(path_, "o arquivo passou do limite de " + std::to_string(limite_) +
-                                  " bytes durante a leitura");
+    if (!inteiro) {
+        // Only whole lines count: the one the limit cut goes with the rest.
+        const size_t quebra = bytes.find_last_of("\r\n");
+        bytes.resize(quebra == std::string::npos ? 0 : quebra + 1);
     }
-    std::vector<Campos> lidos;
+    registros_.clear();
+    indice_.clear();
     size_t danificadas = 0;
     for (const std::string& linha : SplitLines(bytes)) {
         if (linha.empty()) {
@@ -98,42 +106,62 @@ void TArquivoRegistros::CarregarLocked() {
             continue;
         }
         // A key written twice: the later line wins, in the earlier one's place.
-        const std::string chave = Chave(campos);
-        bool substituiu = false;
-        for (auto& r : lidos) {
-            if (Chave(r) == chave) {
-                r = std::move(campos);
-                substituiu = true;
-                break;
-            }
-        }
-        if (!substituiu) {
-            lidos.push_back(std::move(campos));
+        const auto [it, novo] = indice_.try_emplace(Chave(campos), registros_.size());
+        if (novo) {
+            registros_.push_back(std::move(campos));
+        } else {
+            registros_[it->second] = std::move(campos);
         }
     }
-    if (danificadas > 0) {
-        // The next write leaves those lines out: keep the file as it was beside it first.
-        const std::string copia = path_ + ".danificado";
+    if (danificadas > 0 || !inteiro) {
+        // The next write leaves those lines out: keep the file as it was beside it first, under a
+        // name of its own (an earlier copy may be the only trace of other lines).
+        std::string copia;
         try {
-            WriteFileAtomic(copia, bytes);
+            copia = CopyAsideFile(path_, "danificado");
         } catch (const std::system_error& e) {
-            FalhaDeLeitura(path_, "há linhas danificadas e não foi possível guardar uma cópia em " +
-                                      copia + " (" + e.code().message() + ")");
+            registros_.clear();
+            indice_.clear();
+            FalhaDeLeitura(path_,
+                           "há linhas que não podem ser usadas e não foi possível guardar "
+                           "uma cópia do arquivo (" +
+                               e.code().message() + ")");
         }
-        aviso_ = "O arquivo " + path_ + " tinha " + std::to_string(danificadas) +
-                 (danificadas == 1 ? " linha danificada, deixada de lado"
-                                   : " linhas danificadas, deixadas de lado") +
+        std::string motivo;
+        if (!inteiro) {
+            motivo = "passou do limite de " + std::to_string(limite_) +
+                     " bytes (as linhas além dele foram deixadas de lado)";
+        }
+        if (danificadas > 0) {
+            motivo += motivo.empty() ? "tinha " : " e tinha ";
+            motivo += std::to_string(danificadas) + (danificadas == 1
+                                                         ? " linha danificada, deixada de lado"
+                                                         : " linhas danificadas, deixadas de lado");
+        }
+        aviso_ = "O arquivo " + path_ + " " + motivo +
                  "; uma cópia do arquivo como estava foi guardada em " + copia + ".";
     }
-    registros_ = std::move(lidos);
     carregado_ = true;
 }
 
-void TArquivoRegistros::SalvarLocked() {
+void TArquivoRegistros::MudarLocked(const std::function<bool()>& mudar) {
+    CarregarLocked();
+    std::vector<Campos> antes = registros_;
+    if (!mudar()) {
+        return;
+    }
     std::string texto;
     for (const auto& r : registros_) {
         texto += Juntar(r, r.size());
         texto += "\r\n";
+    }
+    if (texto.size() > limite_) {
+        // The reader would not take it back whole: the change is not made.
+        registros_ = std::move(antes);
+        Indexar();
+        throw std::runtime_error("Não foi possível gravar o arquivo " + path_ +
+                                 ": ele passaria do limite de " + std::to_string(limite_) +
+                                 " bytes");
     }
     try {
         WriteFileAtomic(path_, texto);
@@ -146,12 +174,11 @@ void TArquivoRegistros::SalvarLocked() {
 std::optional<TArquivoRegistros::Campos> TArquivoRegistros::Buscar(const std::string& chave) {
     std::lock_guard lock(mutex_);
     CarregarLocked();
-    for (const auto& r : registros_) {
-        if (Chave(r) == chave) {
-            return r;
-        }
+    const auto it = indice_.find(chave);
+    if (it == indice_.end()) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    return registros_[it->second];
 }
 
 std::vector<TArquivoRegistros::Campos> TArquivoRegistros::Registros() {
@@ -160,51 +187,53 @@ std::vector<TArquivoRegistros::Campos> TArquivoRegistros::Registros() {
     return registros_;
 }
 
-void TArquivoRegistros::Gravar(const std::vector<Campos>& registros) {
+size_t TArquivoRegistros::Contar(const std::function<bool(const Campos&)>& filtro) {
     std::lock_guard lock(mutex_);
     CarregarLocked();
-    for (const auto& novo : registros) {
-        const std::string chave = Chave(novo);
-        bool substituiu = false;
-        for (auto& r : registros_) {
-            if (Chave(r) == chave) {
-                r = novo;
-                substituiu = true;
-                break;
+    size_t n = 0;
+    for (const auto& r : registros_) {
+        n += filtro(r) ? 1 : 0;
+    }
+    return n;
+}
+
+void TArquivoRegistros::Gravar(const std::vector<Campos>& registros) {
+    std::lock_guard lock(mutex_);
+    MudarLocked([&] {
+        for (const auto& novo : registros) {
+            const auto [it, inserido] = indice_.try_emplace(Chave(novo), registros_.size());
+            if (inserido) {
+                registros_.push_back(novo);
+            } else {
+                registros_[it->second] = novo;
             }
         }
-        if (!substituiu) {
-            registros_.push_back(novo);
-        }
-    }
-    SalvarLocked();
+        return true;
+    });
 }
 
 void TArquivoRegistros::Apagar(const std::vector<std::string>& chaves) {
     std::lock_guard lock(mutex_);
-    CarregarLocked();
-    const size_t antes = registros_.size();
-    std::erase_if(registros_, [&](const Campos& r) {
-        const std::string chave = Chave(r);
-        for (const auto& c : chaves) {
-            if (c == chave) {
-                return true;
-            }
+    MudarLocked([&] {
+        const std::unordered_set<std::string> apagar(chaves.begin(), chaves.end());
+        const size_t antes = registros_.size();
+        std::erase_if(registros_, [&](const Campos& r) { return apagar.count(Chave(r)) > 0; });
+        if (registros_.size() == antes) {
+            return false;
         }
-        return false;
+        Indexar();
+        return true;
     });
-    if (registros_.size() != antes) {
-        SalvarLocked();
-    }
 }
 
 void TArquivoRegistros::Alterar(const std::function<void(Campos&)>& mudar) {
     std::lock_guard lock(mutex_);
-    CarregarLocked();
-    for (auto& r : registros_) {
-        mudar(r);
-    }
-    SalvarLocked();
+    MudarLocked([&] {
+        for (auto& r : registros_) {
+            mudar(r);
+        }
+        return true;
+    });
 }
 
 std::string TArquivoRegistros::TomarAviso() {

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace quelvo {
@@ -13,11 +14,16 @@ namespace quelvo {
 // separated by ";", each record known by its first fields (the key). The file is read whole the
 // first time it is needed and written whole, atomically, after every change.
 //
-// The reader is tolerant: a line that the owner's check refuses is left out, and the file as it
-// was is first copied beside it ("<name>.danificado") so that nothing is lost without a trace; the
-// other records stay in use. A file that cannot be read at all (or is larger than the limit) is
-// never overwritten: every call raises until it can be read. When a write fails the change stays
-// in memory for this run and the call raises.
+// The reader is tolerant: a line that the owner's check refuses is left out, and so are the lines
+// past the size limit of a file that grew beyond it (only the limit's worth is read); in both
+// cases a copy of the file as it was is first kept beside it ("<name>.danificado-YYYYMMDD-HHMMSS",
+// a new one each time) so that nothing is lost without a trace, and the other records stay in
+// use. A file that cannot be read at all is never overwritten: every call raises until it can be
+// read.
+//
+// The writer keeps to the same limit: a change that would make the file larger is not made, and
+// the call raises. When a write fails for any other reason the change stays in memory for this
+// run and the call raises.
 //
 // Safe to share between threads: each call holds the object's lock for its own length.
 class TArquivoRegistros {
@@ -31,11 +37,14 @@ public:
     TArquivoRegistros& operator=(const TArquivoRegistros&) = delete;
 
     const std::string& Caminho() const { return path_; }
+    size_t Limite() const { return limite_; }
 
     // The record whose key (its first fields joined by ";") is `chave`, or nothing.
     std::optional<Campos> Buscar(const std::string& chave);
     // Every record, in file order.
     std::vector<Campos> Registros();
+    // How many records `filtro` accepts.
+    size_t Contar(const std::function<bool(const Campos&)>& filtro);
     // Replaces the records with the same keys (in place) or appends them; then writes the file.
     void Gravar(const std::vector<Campos>& registros);
     // Removes the records with these keys; writes the file when one was there.
@@ -54,7 +63,9 @@ public:
 
 private:
     void CarregarLocked();
-    void SalvarLocked();
+    // Applies a change to the records and writes them; see the class's comment for failures.
+    void MudarLocked(const std::function<bool()>& mudar);
+    void Indexar();
 
     const std::string path_;
     const size_t camposDaChave_;
@@ -64,6 +75,7 @@ private:
     std::mutex mutex_;
     bool carregado_ = false;
     std::vector<Campos> registros_;
+    std::unordered_map<std::string, size_t> indice_;  // key -> position in registros_
     std::string aviso_;
 };
 

@@ -58,8 +58,8 @@ std::string TCertificadosConf::CNPJ() {
 std::shared_ptr<const TClientCredentials> TCertificadosConf::Credentials() {
     const TCertificate& certificate = LoadCertificate();
     if (!credentials_ || credentialsSerial_ != numeroSerie_ || credentialsSenha_ != senha_) {
-        credentials_ =
-            std::make_shared<const TClientCredentials>(store_.LoadCredentials(certificate, senha_));
+        credentials_ = std::make_shared<const TClientCredentials>(
+            store_.LoadCredentials(certificate, senha_, digitada_));
         credentialsSerial_ = numeroSerie_;
         credentialsSenha_ = senha_;
     }

@@ -24,6 +24,9 @@ public:
     const std::string& NumeroSerie() const { return numeroSerie_; }
     void SetSenha(const std::string& senha) { senha_ = senha; }
     const std::string& Senha() const { return senha_; }
+    // The user has just typed the password (a registration): for a token, a refusal kept for
+    // it is forgotten and it is presented once.
+    void SetSenhaDigitada(bool digitada) { digitada_ = digitada; }
 
     // End of validity, subject and CNPJ of the certificate; reading them loads it. With a blank
     // serial number they are zero and empty.
@@ -50,6 +53,7 @@ private:
     TCertificateStore store_;
     std::string numeroSerie_;
     std::string senha_;
+    bool digitada_ = false;
     std::optional<TCertificate> cached_;
     std::shared_ptr<const TClientCredentials> credentials_;
     std::string credentialsSerial_;

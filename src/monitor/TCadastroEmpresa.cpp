@@ -3,6 +3,7 @@
 #include "certificates/CertificateAccess.h"
 #include "common/TextTrim.h"
 #include "common/Utils.h"
+#include "dfe/ENFeRejeicao.h"
 #include "dfe/ServiceUrls.h"
 #include "dfe/TNFeClient.h"
 
@@ -90,7 +91,24 @@ TCadastroResultado TCadastroEmpresa::Confirmar(
                       ".\r\nData atual nesse computador " + FormatShortDate(today));
     }
 
-    // The test query, with a client of its own.
+    // The test query counts as any other: never during the service's block of the CNPJ, never
+    // past the CNPJ's own budget of one-document queries, and a 656 blocks it as in a cycle.
+    const auto agora = ambiente_.relogio();
+    try {
+        const auto bloqueio = ambiente_.descansos->Ativo(digits, agora, ambiente_.descanso);
+        if (bloqueio && bloqueio->cStat == kCStatConsumoIndevido) {
+            return Recusa(TDescansos::Texto(*bloqueio, agora));
+        }
+        if (const auto limite =
+                ambiente_.descansos->LimiteAtingido(digits, agora, ambiente_.descanso)) {
+            return Recusa(TDescansos::Texto(*limite, agora));
+        }
+        ambiente_.descansos->RegistrarConsulta(digits, agora, ambiente_.descanso);
+    } catch (const std::exception& ex) {
+        r.tipo = Tipo::Erro;
+        r.mensagem = ex.what();
+        return r;
+    }
     std::string erro;
     bool failed = false;
     try {
@@ -98,7 +116,20 @@ TCadastroResultado TCadastroEmpresa::Confirmar(
         ambiente_.PrepararCliente(client, param_.Proxy.Get());
         client.Configuracoes.Certificados.SetNumeroSerie(e.Certificado);
         client.Configuracoes.Certificados.SetSenha(e.Senha);
+        client.Configuracoes.Certificados.SetSenhaDigitada(true);
         client.RequestDistribution(std::stoi(UFCode(uf)), digits, "0", "0");
+    } catch (const ENFeRejeicao& ex) {
+        failed = true;
+        erro = ex.what();
+        if (ex.cStat == kCStatConsumoIndevido) {
+            const TDescansos::Descanso bloqueio{agora + ambiente_.descanso, kCStatConsumoIndevido};
+            try {
+                ambiente_.descansos->Descansar(digits, bloqueio.fim, bloqueio.cStat);
+            } catch (const std::exception& x) {
+                erro += "\r\n" + std::string(x.what());  // the rest holds for this run
+            }
+            erro += "\r\n\r\n" + TDescansos::Texto(bloqueio, agora);
+        }
     } catch (const std::exception& ex) {
         failed = true;
         erro = ex.what();

@@ -170,6 +170,8 @@ void TConsultas::Execute() {
 void TConsultas::Turno(const EmpresaPtr& empresa, TNFeClient& client) {
     NovasNotas = 0;
     falhasDeEnvio_ = 0;
+    limite_.reset();
+    retidos_ = 0;
     empresa->SetStatus(kEstadoBuscando, "Buscando...");
     sync_.AtualizaLista();
     const std::string cnpj = OnlyDigits(empresa->CNPJ());
@@ -200,24 +202,12 @@ void TConsultas::Turno(const EmpresaPtr& empresa, TNFeClient& client) {
         }
         if (LerConsultaSequencial(TProfileFile(ambiente_.appDir + "Config.dat"))) {
             TurnoSequencial(client, cnpj, *uf);
-        } else if (client.RequestDistribution(*uf, cnpj, "0", "0")) {
+        } else if (ReservarConsulta(cnpj) && client.RequestDistribution(*uf, cnpj, "0", "0")) {
             MaxNSU = ToInt32(client.Services.Distribution.Response().maxNSU).value_or(0);
             ProcessarDocumentos(client, cnpj, 0);
             Caminhada(client, cnpj, *uf);
         }
-        std::string fim;
-        if (NovasNotas == 0) {
-            const TDateTime now = TDateTime::Now();
-            fim = "Nenhuma nova nota foi encontrada até " + FormatShortDate(now) + " " +
-                  FormatLongTime(now);
-            Log("O servidor nacional da fazenda não tem novas notas para o CNPJ: " +
-                empresa->CNPJ() + "\r\n" + kRegua);
-        } else {
-            fim = FormatThousands(NovasNotas) + " novas notas foi inseridas";
-            LogNovasNotas(empresa);
-        }
-        empresa->SetStatus(kEstadoEsperando, fim);
-        sync_.AtualizaLista();
+        FimDoTurno(empresa);
     } catch (const ENFeRejeicao& e) {
         if (e.cStat == kCStatConsumoIndevido) {
             ConsumoIndevido(empresa, cnpj, e);
@@ -230,6 +220,52 @@ void TConsultas::Turno(const EmpresaPtr& empresa, TNFeClient& client) {
         sync_.AtualizaLista();
     }
     sync_.AtualizaLista();
+}
+
+void TConsultas::FimDoTurno(const EmpresaPtr& empresa) {
+    if (limite_) {
+        const auto agora = ambiente_.relogio();
+        std::string linha =
+            "Limite de consultas por hora atingido para o CNPJ: " + empresa->CNPJ() +
+            ". Nova consulta após " + TDescansos::Quando(limite_->fim, agora) + ".";
+        if (NovasNotas > 0) {
+            linha += ' ';
+            linha += FormatThousands(NovasNotas) + " novas notas foram inseridas antes.";
+        }
+        Log(linha);
+        empresa->SetStatus(kEstadoEsperando, TDescansos::Texto(*limite_, agora));
+    } else if (retidos_ > 0) {
+        const std::string texto =
+            FormatThousands(static_cast<long long>(retidos_)) +
+            " resumos aguardam o envio ao site; novos documentos serão lidos do serviço "
+            "nacional quando eles forem enviados.";
+        if (NovasNotas > 0) {
+            LogNovasNotas(empresa);
+        }
+        Log("CNPJ " + empresa->CNPJ() + ": " + texto);
+        empresa->SetStatus(kEstadoErro, texto);
+    } else if (NovasNotas == 0) {
+        const TDateTime now = TDateTime::Now();
+        Log("O servidor nacional da fazenda não tem novas notas para o CNPJ: " + empresa->CNPJ() +
+            "\r\n" + kRegua);
+        empresa->SetStatus(kEstadoEsperando, "Nenhuma nova nota foi encontrada até " +
+                                                 FormatShortDate(now) + " " + FormatLongTime(now));
+    } else {
+        LogNovasNotas(empresa);
+        empresa->SetStatus(kEstadoEsperando,
+                           FormatThousands(NovasNotas) + " novas notas foi inseridas");
+    }
+    sync_.AtualizaLista();
+}
+
+bool TConsultas::ReservarConsulta(const std::string& cnpj) {
+    const auto agora = ambiente_.relogio();
+    if (auto limite = ambiente_.descansos->LimiteAtingido(cnpj, agora, ambiente_.descanso)) {
+        limite_ = limite;
+        return false;
+    }
+    ambiente_.descansos->RegistrarConsulta(cnpj, agora, ambiente_.descanso);
+    return true;
 }
 
 bool TConsultas::GravarListas(bool sempre) {
@@ -319,6 +355,9 @@ void TConsultas::Caminhada(TNFeClient& client, const std::string& cnpj, int uf) 
     while (s > 0 && continuar && Ativo && PodeEnviar()) {
         const std::string key = cnpj + std::to_string(s);
         if (!param_.ConsultadosNums.Contains(key)) {
+            if (!ReservarConsulta(cnpj)) {
+                break;  // the budget is used up: the next turn goes on from this NSU
+            }
             try {
                 if (client.RequestDistribution(uf, cnpj, "0", std::to_string(s))) {
                     ProcessarDocumentos(client, cnpj, s);
@@ -348,6 +387,10 @@ void TConsultas::TurnoSequencial(TNFeClient& client, const std::string& cnpj, in
     long long ult = ambiente_.ultimosNsu->Ler(cnpj);
     int lidos = 0;
     for (;;) {
+        if (const size_t n = ambiente_.pendentes->Quantos(cnpj); n >= ambiente_.maximoPendentes) {
+            retidos_ = n;
+            return;
+        }
         client.RequestDistribution(uf, cnpj, std::to_string(ult), "");
         const TRetDistDFeInt& r = client.Services.Distribution.Response();
         const auto novo = ToInt32(r.ultNSU);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,6 +42,8 @@ struct TConsultasAmbiente {
     // How long a walk goes at most without saving the seen-lists (besides the save after every
     // company's turn).
     std::chrono::milliseconds gravacao = std::chrono::minutes(1);
+    // How many summaries may wait for the site per CNPJ before the sequential mode stops reading.
+    size_t maximoPendentes = TEnviosPendentes::kMaximoPorCnpj;
 
     // The application folder's: its "Servidores.ini", "certificados", "ac-confiaveis",
     // "Descansos.dat", "UltimosNSU.dat" and "EnviosPendentes.dat".
@@ -106,6 +109,12 @@ private:
     // a summary already handled), with query key d followed by n. False for a summary to send.
     bool RegistrarSemEnvio(const TdocZipCollectionItem& item, const std::string& cnpj, long long n);
     void RegistrarEnviado(const std::string& chave, const std::string& queryKey);
+    // Counts a consNSU in the CNPJ's own budget before it is sent. False when the budget is used
+    // up (`limite_` then says until when): the query must not be sent. Raises when the count
+    // cannot be written.
+    bool ReservarConsulta(const std::string& cnpj);
+    // The status and log lines of a turn that ended without a rejection.
+    void FimDoTurno(const EmpresaPtr& empresa);
     // A 656: the company's turn ends, and its CNPJ rests.
     void ConsumoIndevido(const EmpresaPtr& empresa, const std::string& cnpj, const ENFeRejeicao& e);
     void Descansar(const std::string& cnpj, int cStat);
@@ -126,6 +135,10 @@ private:
     std::atomic<bool> finished_{false};
     // Upload attempts in a row that got no answer from the site (not a refusal: no answer).
     int falhasDeEnvio_ = 0;
+    // The turn stopped at the CNPJ's own budget of consNSU queries: until when.
+    std::optional<TDescansos::Descanso> limite_;
+    // The turn read nothing from the service because this many summaries still wait to be sent.
+    size_t retidos_ = 0;
     // The last save of the seen-lists: when, and the lists' versions it wrote.
     std::chrono::steady_clock::time_point ultimaGravacao_{};
     bool gravou_ = false;

@@ -42,6 +42,10 @@ std::vector<TEnviosPendentes::Envio> TEnviosPendentes::DoCnpj(const std::string&
     return lista;
 }
 
+size_t TEnviosPendentes::Quantos(const std::string& cnpj) {
+    return arquivo_.Contar([&](const TArquivoRegistros::Campos& c) { return c[0] == cnpj; });
+}
+
 void TEnviosPendentes::Acrescentar(const std::vector<Envio>& envios) {
     std::vector<TArquivoRegistros::Campos> registros;
     registros.reserve(envios.size());

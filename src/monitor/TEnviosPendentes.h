@@ -22,14 +22,22 @@ public:
     };
 
     static constexpr const char* kArquivo = "EnviosPendentes.dat";
+    // The file is read whole at every company's turn, and never written past this.
     static constexpr size_t kLimiteBytes = 64 << 20;
+    // While a CNPJ has this many summaries waiting, its turns only send them and read nothing
+    // more from the service (its stored ultNSU stays where it is, so nothing is lost): the site is
+    // out of reach or refusing, and what is read meanwhile would only pile up here.
+    static constexpr size_t kMaximoPorCnpj = 5000;
 
     explicit TEnviosPendentes(const std::string& appDir);
 
     // The summaries waiting for a CNPJ, in the order they arrived. Raises when the file cannot be
     // read.
     std::vector<Envio> DoCnpj(const std::string& cnpj);
-    // Adds (or replaces, by CNPJ and NSU) and writes the file; raises when it cannot be written.
+    // How many summaries wait for a CNPJ. Raises when the file cannot be read.
+    size_t Quantos(const std::string& cnpj);
+    // Adds (or replaces, by CNPJ and NSU) and writes the file; raises when it cannot be written,
+    // and then adds nothing when the file would grow past its limit.
     void Acrescentar(const std::vector<Envio>& envios);
     // Removes the CNPJ's summaries with these NSUs and writes the file.
     void Remover(const std::string& cnpj, const std::vector<long long>& nsus);

@@ -63,6 +63,10 @@ public:
     std::string StatusPanel0() const;
     std::string StatusPanel1() const;
 
+    // The folder's environment that every cycle shares: a registration's test query must use the
+    // same rest files as the cycles, so that neither overwrites what the other recorded.
+    const TConsultasAmbiente& Ambiente() const { return ambiente_; }
+
     // Joins every worker (the headless program waits for its cycle).
     void WaitForWorkers();
     // Whether a worker has not yet run its last synchronised call.

@@ -62,7 +62,7 @@ void TF_CadEmpresas::LimparCampos() {
 void TF_CadEmpresas::ButConfirmarClick() {
     using Tipo = TCadastroResultado::Tipo;
     using Foco = TCadastroResultado::Foco;
-    TCadastroEmpresa cadastro(F_Principal->Param(), TConsultasAmbiente::Of(ApplicationDir()));
+    TCadastroEmpresa cadastro(F_Principal->Param(), F_Principal->Schedule().Ambiente());
     const TCadastroResultado r =
         cadastro.Confirmar(TCadastroEntrada{ui_->EditCNPJ->text().toStdString(),
                                             ui_->ComboUF->currentText().toStdString(),

@@ -2,10 +2,12 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 
 #include "certificates/CertificateAccess.h"
 #include "certificates/TCertificateStore.h"
+#include "certificates/TPkcs11Module.h"
 #include "certificates/TTokenSession.h"
 #include "support/ErrorOf.h"
 #include "support/SharedPki.h"
@@ -131,6 +133,33 @@ TEST(TokenStore, TheKeyStaysOnTheTokenAndSignsThere) {
     EXPECT_EQ(TTokenSession::LoginAttempts() - before, 1);
 }
 
+std::string Refused(const std::string& token) {
+    return "O token \"" + token +
+           "\" recusou o PIN (a senha cadastrada para a empresa). Para que o token não se "
+           "bloqueie, esse PIN não será apresentado de novo: confira o PIN e cadastre a empresa de "
+           "novo com ele.";
+}
+
+std::string Again(const std::string& token) {
+    return "O token \"" + token +
+           "\" já recusou esse PIN (a senha cadastrada para a empresa); ele não é apresentado de "
+           "novo, para que o token não se bloqueie. Confira o PIN e cadastre a empresa de novo "
+           "com ele.";
+}
+
+// One login through the store: the message ("" when the key opened) and the PINs presented.
+std::pair<std::string, long> Login(const TCertificateStore& store, const std::string& serial,
+                                   const std::string& pin, bool digitado = false) {
+    const long before = TTokenSession::LoginAttempts();
+    std::string message;
+    try {
+        store.LoadCredentials(serial, pin, digitado);
+    } catch (const ECertificateError& e) {
+        message = e.what();
+    }
+    return {message, TTokenSession::LoginAttempts() - before};
+}
+
 TEST(TokenStore, APinIsPresentedOnceAndNeverShown) {
     SoftHsm hsm;
     hsm.AddToken("Token Empresa A", "1234");
@@ -138,20 +167,20 @@ TEST(TokenStore, APinIsPresentedOnceAndNeverShown) {
         "Token Empresa A", "1234", SharedPki().IssueECnpj("EMPRESA A LTDA", "11222333000181"));
     TempDir dir;
     TCertificateStore store(dir.File("certificados"));
-    const std::string refused =
-        "O token \"Token Empresa A\" recusou o PIN (a senha cadastrada para a empresa). Para que "
-        "o token não se bloqueie, esse PIN não será apresentado de novo enquanto o programa "
-        "estiver aberto.";
-    const std::string again =
-        "O token \"Token Empresa A\" já recusou esse PIN (a senha cadastrada para a empresa); ele "
-        "não é apresentado de novo, para que o token não se bloqueie. Cadastre a empresa de novo "
-        "com o PIN correto, ou reinicie o programa depois de conferir o PIN.";
+    const std::string refused = Refused("Token Empresa A");
+    const std::string again = Again("Token Empresa A");
+    const std::string countLow =
+        "O token \"Token Empresa A\" avisa que já recebeu um PIN errado; para que ele não se "
+        "bloqueie, o programa não faz o login sozinho. Abra o token com o PIN correto no programa "
+        "do fabricante (isso zera a contagem de tentativas) e cadastre a empresa de novo com esse "
+        "PIN.";
     std::unique_ptr<TClientCredentials> held;  // keeps the token logged in from its row on
     struct Step {
         const char* what;
         std::string pin;
         std::string message;  // "" when the key opens
         long attempts;        // PINs presented to the token
+        bool digitado = false;
         bool hold = false;
     };
     const Step steps[] = {
@@ -161,8 +190,10 @@ TEST(TokenStore, APinIsPresentedOnceAndNeverShown) {
          0},
         {"a wrong PIN: one attempt", "0000", refused, 1},
         {"the same wrong PIN again: none", "0000", again, 0},
-        {"another wrong PIN: one attempt", "1111", refused, 1},
-        {"the right PIN", "1234", "", 1, true},
+        // SoftHSM2, as real tokens, says it has seen a wrong PIN.
+        {"another PIN: none, the token has seen a wrong one", "1111", countLow, 0},
+        {"the right PIN, not typed: none", "1234", countLow, 0},
+        {"the right PIN typed", "1234", "", 1, true, true},
         {"while logged in, another PIN is not taken for it", "5555",
          "O PIN (a senha cadastrada para a empresa) não é o que abriu o token \"Token Empresa A\" "
          "nesse momento; confira o PIN.",
@@ -173,8 +204,8 @@ TEST(TokenStore, APinIsPresentedOnceAndNeverShown) {
         const long before = TTokenSession::LoginAttempts();
         std::string message;
         try {
-            auto credentials =
-                std::make_unique<TClientCredentials>(store.LoadCredentials(serial, step.pin));
+            auto credentials = std::make_unique<TClientCredentials>(
+                store.LoadCredentials(serial, step.pin, step.digitado));
             if (step.hold) {
                 held = std::move(credentials);
             }
@@ -187,6 +218,87 @@ TEST(TokenStore, APinIsPresentedOnceAndNeverShown) {
             EXPECT_EQ(message.find(step.pin), std::string::npos) << step.what;
         }
     }
+}
+
+// A refusal is kept on disk beside the certificates, so a new start of the program does not
+// present the same PIN again; the user typing a PIN (a registration) forgets it; the file holds no
+// PIN.
+TEST(TokenStore, ARefusedPinIsKeptAcrossStarts) {
+    SoftHsm hsm;
+    hsm.AddToken("Token Empresa A", "1234");
+    const std::string serial = hsm.Import(
+        "Token Empresa A", "1234", SharedPki().IssueECnpj("EMPRESA A LTDA", "11222333000181"));
+    TempDir dir;
+    const std::string folder = dir.File("certificados");
+    const std::string refused = Refused("Token Empresa A");
+    const std::string again = Again("Token Empresa A");
+    const std::string countLow =
+        "O token \"Token Empresa A\" avisa que já recebeu um PIN errado; para que ele não se "
+        "bloqueie, o programa não faz o login sozinho. Abra o token com o PIN correto no programa "
+        "do fabricante (isso zera a contagem de tentativas) e cadastre a empresa de novo com esse "
+        "PIN.";
+    struct Step {
+        const char* what;
+        std::string pin;
+        bool digitado;
+        std::pair<std::string, long> outcome;
+    };
+    const Step steps[] = {
+        {"a wrong PIN: one attempt", "pqrs", false, {refused, 1}},
+        {"after a restart: none", "pqrs", false, {again, 0}},
+        {"another PIN: none while the token says it saw a wrong one", "wxyz", false, {countLow, 0}},
+        {"typed again by the user: presented once", "pqrs", true, {refused, 1}},
+        {"then no more", "pqrs", false, {again, 0}},
+        {"the right PIN typed", "1234", true, {"", 1}},
+        {"the right PIN from then on", "1234", false, {"", 1}},
+        {"the refused one still is", "pqrs", false, {again, 0}},
+        {"a PIN never refused is tried", "wxyz", false, {refused, 1}},
+    };
+    for (const Step& step : steps) {
+        // Every step is a new start: nothing is known but the files.
+        TCertificateStore store(folder);
+        EXPECT_EQ(Login(store, serial, step.pin, step.digitado), step.outcome) << step.what;
+        const std::string kept = dir.Read("certificados/PinsRecusados.dat");
+        EXPECT_FALSE(kept.empty()) << step.what;
+        for (const char* pin : {"pqrs", "wxyz", "1234"}) {
+            EXPECT_EQ(kept.find(pin), std::string::npos) << step.what;
+        }
+    }
+}
+
+// A token with one try left is not logged into at all, not even with a PIN the user typed: the
+// message says why and what to do.
+TEST(TokenStore, ATokenCloseToLockingIsNotTried) {
+    SoftHsm hsm;
+    hsm.AddToken("Token Empresa A", "1234");
+    const std::string serial = hsm.Import(
+        "Token Empresa A", "1234", SharedPki().IssueECnpj("EMPRESA A LTDA", "11222333000181"));
+    TempDir dir;
+    ::setenv("QUELVO_TEST_PKCS11_MODULE", TPkcs11Module::DefaultPath().c_str(), 1);
+    TCertificateStore store(dir.File("certificados"), QUELVO_TEST_PKCS11_FLAGS_MODULE);
+    const std::string what =
+        " Abra o token com o PIN correto no programa do fabricante (isso zera a contagem de "
+        "tentativas) e cadastre a empresa de novo com esse PIN.";
+    const std::string finalTry =
+        "O token \"Token Empresa A\" só aceita mais uma tentativa de PIN antes de se bloquear; o "
+        "programa não faz o login." +
+        what;
+    // SoftHSM2 never says it has one try left: a module in between says so for it.
+    const struct {
+        CK_FLAGS flags;
+        bool digitado;
+        std::pair<std::string, long> outcome;
+    } cases[] = {
+        {CKF_USER_PIN_FINAL_TRY, false, {finalTry, 0}},
+        {CKF_USER_PIN_FINAL_TRY, true, {finalTry, 0}},
+        {0, false, {"", 1}},
+    };
+    for (const auto& c : cases) {
+        ::setenv("QUELVO_TEST_PKCS11_FLAGS", std::to_string(c.flags).c_str(), 1);
+        EXPECT_EQ(Login(store, serial, "1234", c.digitado), c.outcome) << c.flags;
+    }
+    ::unsetenv("QUELVO_TEST_PKCS11_FLAGS");
+    ::unsetenv("QUELVO_TEST_PKCS11_MODULE");
 }
 
 TEST(TokenStore, ATokenPulledOutAfterTheLookupIsNamed) {

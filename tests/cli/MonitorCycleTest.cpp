@@ -144,18 +144,22 @@ TEST(MonitorCycle, RestsAcrossRunsListingAndQueryMode) {
         r.xNome = "FORNECEDOR";
         w.service.AddDocument(w.a.cnpj, n, standin::ResNFeXml(r));
     }
+    // Another program used up the CNPJ's hour: the service blocks it at NSU 20.
+    w.service.ScriptQuery(w.a.cnpj, 20,
+                          {standin::TDfeStandIn::Script::Kind::Status, 656,
+                           standin::TDfeStandIn::kMotivoLimiteConsultas});
 
     auto r = Monitor(w, {"--ciclo"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("Consumo indevido para o CNPJ: " + w.a.cnpj + " (656 - "),
               std::string::npos)
         << r.out;
-    EXPECT_EQ(w.QueriedNsus(w.a.cnpj).size(), 21u);
+    EXPECT_EQ(w.QueriedNsus(w.a.cnpj), (std::vector<long long>{0, 25, 24, 23, 22, 21, 20}));
 
     // Another run: not a single query for the blocked CNPJ.
     r = Monitor(w, {"--ciclo"});
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(w.QueriedNsus(w.a.cnpj).size(), 21u);
+    EXPECT_EQ(w.QueriedNsus(w.a.cnpj).size(), 7u);
     EXPECT_EQ(w.service.UsageOf(w.a.cnpj).duringBlock, 0);
 
     r = Monitor(w, {"--empresas"});

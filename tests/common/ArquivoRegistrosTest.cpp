@@ -59,14 +59,18 @@ TEST(ArquivoRegistros, ReadsTolerantlyAndKeepsADamagedFileAside) {
         EXPECT_EQ(arquivo.Registros(), c.records) << c.what;
         const std::string aviso = arquivo.TomarAviso();
         EXPECT_EQ(arquivo.TomarAviso(), "") << c.what;  // said once
+        const auto aside = dir.Named("Descansos.dat.danificado-");
         if (c.damaged == 0) {
             EXPECT_EQ(aviso, "") << c.what;
-            EXPECT_FALSE(std::filesystem::exists(path + ".danificado")) << c.what;
+            EXPECT_TRUE(aside.empty()) << c.what;
             continue;
         }
+        ASSERT_EQ(aside.size(), 1u) << c.what;
         EXPECT_NE(aviso.find(" tinha " + std::to_string(c.damaged) + " linha"), std::string::npos)
             << c.what << ": " << aviso;
-        EXPECT_EQ(dir.Read("Descansos.dat.danificado"), c.bytes) << c.what;
+        EXPECT_NE(aviso.find("guardada em " + dir.File(aside[0]) + "."), std::string::npos)
+            << c.what << ": " << aviso;
+        EXPECT_EQ(dir.Read(aside[0]), c.bytes) << c.what;
         // The next write keeps every good record, and only those.
         arquivo.Gravar({{"z", "9"}});
         std::string expected;
@@ -94,29 +98,88 @@ TEST(ArquivoRegistros, WritesAndRemovesByKey) {
     EXPECT_EQ(dir.Read("UltimosNSU.dat"), "a;2;-\r\nb;1;-\r\n");
 }
 
+// Each damaged read keeps its own copy: the lines the first one left out are already gone from
+// the file, so its copy is their only trace.
+TEST(ArquivoRegistros, EveryDamagedReadKeepsACopyOfItsOwn) {
+    TempDir dir;
+    const std::string path = dir.Write("EnviosPendentes.dat", "a;1\r\nlixo 1\r\n");
+    Arquivo(path).Gravar({{"b", "2"}});
+    dir.Write("EnviosPendentes.dat", dir.Read("EnviosPendentes.dat") + "lixo 2\r\n");
+    auto second = Arquivo(path);
+    EXPECT_EQ(second.Registros(), (std::vector<Campos>{{"a", "1"}, {"b", "2"}}));
+    const auto aside = dir.Named("EnviosPendentes.dat.danificado-");
+    ASSERT_EQ(aside.size(), 2u);
+    // Named by the moment, then "-2", ...: in the order they were made.
+    EXPECT_EQ(dir.Read(aside[0]), "a;1\r\nlixo 1\r\n");
+    EXPECT_EQ(dir.Read(aside[1]), "a;1\r\nb;2\r\nlixo 2\r\n");
+    EXPECT_NE(second.TomarAviso().find("guardada em " + dir.File(aside[1]) + "."),
+              std::string::npos);
+}
+
 // A file that cannot be read is never overwritten, and nothing is guessed from it.
-TEST(ArquivoRegistros, UnreadableOrTooLargeFilesAreLeftAlone) {
+TEST(ArquivoRegistros, AnUnreadableFileIsLeftAlone) {
     TempDir dir;
     const std::string folder = dir.File("Descansos.dat");
     std::filesystem::create_directory(folder);
-    const std::string big = dir.Write("Grande.dat", "a;1\r\n" + std::string(996, '9'));
-    struct Case {
-        std::string path;
-        std::string reason;
-    };
-    for (const auto& c : std::vector<Case>{
-             {folder, "não é um arquivo comum"},
-             {big, "o arquivo tem 1001 bytes, mais do que o limite de 1000"},
-         }) {
-        auto arquivo = Arquivo(c.path);
-        const std::string message = "Não foi possível ler o arquivo " + c.path + ": " + c.reason;
-        EXPECT_EQ(ErrorOf([&] { arquivo.Buscar("a"); }), message);
-        EXPECT_EQ(ErrorOf([&] { arquivo.Gravar({{"a", "2"}}); }), message);
-        EXPECT_EQ(ErrorOf([&] { arquivo.Alterar([](Campos&) {}); }), message);
-        EXPECT_EQ(arquivo.TomarAviso(), "");
-    }
+    auto arquivo = Arquivo(folder);
+    const std::string message =
+        "Não foi possível ler o arquivo " + folder + ": não é um arquivo comum";
+    EXPECT_EQ(ErrorOf([&] { arquivo.Buscar("a"); }), message);
+    EXPECT_EQ(ErrorOf([&] { arquivo.Gravar({{"a", "2"}}); }), message);
+    EXPECT_EQ(ErrorOf([&] { arquivo.Alterar([](Campos&) {}); }), message);
+    EXPECT_EQ(arquivo.TomarAviso(), "");
     EXPECT_TRUE(std::filesystem::is_directory(folder));
-    EXPECT_EQ(dir.Read("Grande.dat"), "a;1\r\n" + std::string(996, '9'));
+}
+
+// The writer never makes a file the reader would refuse; a file that grew past the limit anyway
+// (an older version, a hand) is read up to it, the rest kept aside, and the records stay in use.
+TEST(ArquivoRegistros, WriterAndReaderKeepToOneLimit) {
+    TempDir dir;
+    const std::string path = dir.File("EnviosPendentes.dat");
+    auto arquivo = Arquivo(path, 20);
+    arquivo.Gravar({{"a", "1"}, {"b", "22"}, {"c", "333"}});  // 18 bytes
+    EXPECT_EQ(ErrorOf([&] {
+                  arquivo.Gravar({{"d", "4"}});
+              }),
+              "Não foi possível gravar o arquivo " + path + ": ele passaria do limite de 20 bytes");
+    // Neither the file nor the records took the change.
+    EXPECT_EQ(dir.Read("EnviosPendentes.dat"), "a;1\r\nb;22\r\nc;333\r\n");
+    EXPECT_EQ(arquivo.Buscar("d"), std::nullopt);
+    EXPECT_EQ(ErrorOf([&] { arquivo.Alterar([](Campos& c) { c[1] += "00"; }); }),
+              "Não foi possível gravar o arquivo " + path + ": ele passaria do limite de 20 bytes");
+    EXPECT_EQ(arquivo.Buscar("a"), (Campos{"a", "1"}));
+    arquivo.Apagar({"b"});
+    arquivo.Gravar({{"d", "4"}});
+    EXPECT_EQ(dir.Read("EnviosPendentes.dat"), "a;1\r\nc;333\r\nd;4\r\n");
+
+    const std::string big = "a;1\r\nb;2\r\nc;3\r\nd;4\r\ne;5\r\n";  // 25 bytes
+    const std::vector<Campos> four = {{"a", "1"}, {"b", "2"}, {"c", "3"}, {"d", "4"}};
+    const struct {
+        size_t limite;
+        std::vector<Campos> records;  // whole lines only
+    } cases[] = {
+        {20, four},
+        {21, four},
+        {23, four},
+        {24, {{"a", "1"}, {"b", "2"}, {"c", "3"}, {"d", "4"}, {"e", "5"}}},
+    };
+    for (const auto& c : cases) {
+        TempDir other;
+        const std::string file = other.Write("EnviosPendentes.dat", big);
+        auto grande = Arquivo(file, c.limite);
+        EXPECT_EQ(grande.Registros(), c.records) << c.limite;
+        const auto aside = other.Named("EnviosPendentes.dat.danificado-");
+        ASSERT_EQ(aside.size(), 1u);
+        EXPECT_EQ(other.Read(aside[0]), big);
+        EXPECT_EQ(grande.TomarAviso(),
+                  "O arquivo " + file + " passou do limite de " + std::to_string(c.limite) +
+                      " bytes (as linhas além dele foram deixadas de lado); uma cópia do arquivo "
+                      "como estava foi guardada em " +
+                      other.File(aside[0]) + ".");
+        grande.Apagar({"a"});
+        EXPECT_EQ(other.Read("EnviosPendentes.dat").substr(0, 15), "b;2\r\nc;3\r\nd;4\r\n");
+        EXPECT_EQ(other.Read(aside[0]), big);
+    }
 }
 
 // A write that fails says so, and the change still holds in memory for this run.

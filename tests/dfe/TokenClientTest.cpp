@@ -61,7 +61,7 @@ TEST(TokenClient, AWrongPinStopsTheCallBeforeAnythingIsSent) {
         std::string(kPrefix) +
             "O token \"eToken Empresa T\" recusou o PIN (a senha cadastrada para a "
             "empresa). Para que o token não se bloqueie, esse PIN não será apresentado de "
-            "novo enquanto o programa estiver aberto.");
+            "novo: confira o PIN e cadastre a empresa de novo com ele.");
     EXPECT_EQ(TTokenSession::LoginAttempts() - before, 1);
     EXPECT_TRUE(w.service.Queries().empty());
     EXPECT_EQ(client->Status(), 0);

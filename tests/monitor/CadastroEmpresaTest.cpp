@@ -66,10 +66,10 @@ TEST(CadastroEmpresa, ExpiryTestQueryConfirmation) {
 
     // The service refuses: its reason, without the prefix.
     w.service.ScriptQuery(w.b.cnpj, 0,
-                          Script{Script::Kind::Status, 656, "Rejeicao: Consumo Indevido", {}});
+                          Script{Script::Kind::Status, 215, "Rejeicao: Falha no Schema XML", {}});
     r = cadastro.Confirmar(b, kYes);
     EXPECT_EQ(r.tipo, Tipo::Recusado);
-    EXPECT_EQ(r.mensagem, "Rejeicao: Consumo Indevido");
+    EXPECT_EQ(r.mensagem, "Rejeicao: Falha no Schema XML");
     // A wrong password: the text without the prefix, then the browser hint with the address.
     r = cadastro.Confirmar({b.CNPJ, b.UF, b.Certificado, "errada"}, kYes);
     EXPECT_EQ(r.mensagem, "A senha informada não abre o certificado digital \"" + w.b.serial +
@@ -121,6 +121,59 @@ TEST(CadastroEmpresa, ExpiryTestQueryConfirmation) {
     EXPECT_EQ(q.certificateSerial, w.b.serial);
     EXPECT_EQ(q.cUFAutor, "43");
     EXPECT_EQ(q.nsu, "000000000000000");
+}
+
+// The test query is a query like any other: never during the service's block of the CNPJ (deleting
+// a blocked company and registering it again must not restart the hour), never past the CNPJ's own
+// budget, and a 656 to it blocks the CNPJ as in a cycle.
+TEST(CadastroEmpresa, TheTestQueryKeepsTheUsageRules) {
+    using namespace std::chrono_literals;
+    MonitorWorld w;
+    w.UseUsageRules();
+    const TConsultasAmbiente ambiente = w.Ambiente();
+    TCadastroEmpresa cadastro(w.param, ambiente);
+    const TCadastroEntrada b{"45.997.418/0001-53", "SP", w.b.serial, w.b.senha};
+    const auto inicio = w.clock.Now();
+    const std::string bloqueio =
+        "Consumo indevido: nova consulta após " + TDescansos::Quando(inicio + 1h, inicio);
+
+    w.service.ScriptQuery(w.b.cnpj, 0,
+                          Script{Script::Kind::Status, 656, "Rejeicao: Consumo Indevido", {}});
+    auto r = cadastro.Confirmar(b, kYes);
+    EXPECT_EQ(r.tipo, Tipo::Recusado);
+    EXPECT_EQ(r.mensagem, "Rejeicao: Consumo Indevido\r\n\r\n" + bloqueio);
+    EXPECT_EQ(w.service.Queries().size(), 1u);
+    const auto rest = TDescansos(w.AppDir()).Ativo(w.b.cnpj, inicio, 1h);
+    ASSERT_TRUE(rest);
+    EXPECT_EQ(rest->fim, inicio + 1h);
+    EXPECT_EQ(rest->cStat, 656);
+
+    // Tried again within the hour (and by another run of the program): no query, until when.
+    w.clock.Advance(30min);
+    for (int i = 0; i < 2; ++i) {
+        TCadastroEmpresa again(w.param, w.Ambiente());
+        r = again.Confirmar(b, kYes);
+        EXPECT_EQ(r.tipo, Tipo::Recusado);
+        EXPECT_EQ(r.mensagem, bloqueio);
+    }
+    EXPECT_EQ(w.service.Queries().size(), 1u);
+
+    // After the hour it is queried and registered; that query counted in the budget.
+    w.clock.Advance(31min);
+    r = cadastro.Confirmar(b, kYes);
+    EXPECT_EQ(r.tipo, Tipo::Cadastrado);
+    EXPECT_EQ(w.service.Queries().size(), 2u);
+
+    // A CNPJ whose budget is used up is not queried either.
+    for (int i = 0; i < TDescansos::kConsultasPorHora; ++i) {
+        ambiente.descansos->RegistrarConsulta(w.a.cnpj, w.clock.Now(), 1h);
+    }
+    r = cadastro.Confirmar({"11.222.333/0001-81", "SP", w.a.serial, w.a.senha}, kYes);
+    EXPECT_EQ(r.tipo, Tipo::Recusado);
+    EXPECT_EQ(r.mensagem, "Limite de consultas por hora atingido: nova consulta após " +
+                              TDescansos::Quando(w.clock.Now() + 1h, w.clock.Now()));
+    EXPECT_EQ(w.service.Queries().size(), 2u);
+    EXPECT_EQ(w.param.Empresas.Quantidade(), 1);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // that enforces its usage rules.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "common/ConsultaSequencial.h"
@@ -161,6 +162,64 @@ TEST_F(SequentialMode, A656EndsTheTurnAndKeepsTheStoredUltNsu) {
               0u);
     EXPECT_EQ(w.dir.Read("UltimosNSU.dat"), d + ";70\r\n");
     EXPECT_EQ(w.service.UsageOf(d).duringBlock, 0);
+}
+
+// With the site out of reach, what was read piles up as pending summaries. Past the bound, a
+// CNPJ's turns only try to send them and read nothing more (its stored ultNSU stays, so the
+// service's sequence is kept and nothing is lost); other CNPJs go on; once the site is back,
+// everything arrives.
+TEST_F(SequentialMode, ABacklogOfPendingSummariesStopsTheReadingOfItsCnpjOnly) {
+    w.maximoPendentes = 40;
+    for (int n = 1; n <= 120; ++n) {
+        w.service.AddDocument(d, n, standin::ResNFeXml(Resumo(n)));
+    }
+    w.param.IDUsuario.Set("4242");
+    w.UseSite("127.0.0.1:1");  // refused at once
+
+    w.Cycle();
+    EXPECT_EQ(DistNsus(w, d), std::vector<std::string>{Nsu15(0)});
+    EXPECT_EQ(w.dir.Read("UltimosNSU.dat"), d + ";50\r\n");
+    TEnviosPendentes pendentes(w.AppDir());
+    EXPECT_EQ(pendentes.Quantos(d), 50u);
+
+    // Another company, registered meanwhile, is read while A waits for the site.
+    const auto c = w.AddCompany("EMPRESA C LTDA", "33000167000101", "senha-c", false);
+    w.Register(c, c.cnpj);
+    w.service.AddDocument(c.cnpj, 1, standin::ResNFeXml(Resumo(500)));
+    w.service.ClearQueries();
+    w.clock.Advance(5min);
+    EXPECT_EQ(w.Schedule().VerificarAgora(), std::nullopt);
+    w.Schedule().WaitForWorkers();
+    EXPECT_TRUE(DistNsus(w, d).empty());
+    EXPECT_EQ(DistNsus(w, c.cnpj), std::vector<std::string>{Nsu15(0)});
+    const auto a = w.param.Empresas.Item(0);
+    const std::string retido =
+        "50 resumos aguardam o envio ao site; novos documentos serão lidos do serviço nacional "
+        "quando eles forem enviados.";
+    EXPECT_EQ(a->Status(), (std::pair<int, std::string>{2, retido}));
+    EXPECT_NE(
+        std::find(w.sync.logs.begin(), w.sync.logs.end(), "CNPJ 11.222.333/0001-81: " + retido),
+        w.sync.logs.end());
+    EXPECT_EQ(w.dir.Read("UltimosNSU.dat").substr(0, d.size() + 5), d + ";50\r\n");
+
+    // "Verificar Agora" during C's rest (it read everything) sends nothing for C either.
+    w.service.ClearQueries();
+    for (int i = 0; i < 3; ++i) {
+        w.clock.Advance(1min);
+        EXPECT_EQ(w.Schedule().VerificarAgora(), std::nullopt);
+        w.Schedule().WaitForWorkers();
+    }
+    EXPECT_TRUE(w.service.Queries().empty());
+
+    // The site is back (a new start reads the hosts again): the pending summaries go first, then
+    // the reading goes on from ultNSU 50.
+    w.UseSite(w.site.HostPort());
+    w.schedule.reset();
+    w.Cycle();
+    EXPECT_EQ(DistNsus(w, d), (std::vector<std::string>{Nsu15(50), Nsu15(100)}));
+    EXPECT_EQ(a->Situacao(), "120 novas notas foi inseridas");
+    EXPECT_EQ(TEnviosPendentes(w.AppDir()).Quantos(d), 0u);
+    EXPECT_EQ(w.service.UsageOf(d).consumoIndevido, 0);
 }
 
 }  // namespace

@@ -72,6 +72,10 @@ std::chrono::system_clock::time_point Local(int y, int mo, int d, int h, int mi,
     return std::chrono::system_clock::from_time_t(std::mktime(&tm));
 }
 
+long long Ms(std::chrono::system_clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+}
+
 TEST(UsageRules, RestEndsAndTheirTexts) {
     const auto fim = Local(2026, 12, 10, 14, 35, 20);
     const struct {
@@ -81,27 +85,107 @@ TEST(UsageRules, RestEndsAndTheirTexts) {
     } cases[] = {
         {656, fim, fim - 30min, "Consumo indevido: nova consulta após 14:35"},
         {137, fim, fim - 59min, "Aguardando novos documentos: nova consulta após 14:35"},
+        {TDescansos::kLimiteProprio, fim, fim - 5min,
+         "Limite de consultas por hora atingido: nova consulta após 14:35"},
         {656, Local(2026, 12, 11, 0, 20, 0), Local(2026, 12, 10, 23, 50, 0),
          "Consumo indevido: nova consulta após 11/12/2026 00:20"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(TDescansos::Texto({c.fim, c.cStat}, c.agora), c.text);
     }
+}
+
+// A stored end further than an hour away (a clock that was ahead and was corrected, a damaged
+// value that is still digits) is brought to an hour from the first moment it is read, on disk,
+// so the rest ends within that hour; a value no clock can hold is a damaged line.
+TEST(UsageRules, ARestStoredTooFarAheadEndsWithinTheHour) {
+    const auto agora = Local(2026, 12, 10, 14, 0, 0);
+    const std::string cnpj = "11222333000181";
+    const struct {
+        const char* what;
+        std::string fim;
+        bool damaged;
+    } cases[] = {
+        {"five hours ahead", std::to_string(Ms(agora + 5h)), false},
+        {"the year 2255", "8993865600000", false},
+        {"past what the clock holds", "9300000000000", true},
+        {"far past it", "99999999999999999", true},
+        {"negative", "-5", true},
+    };
+    for (const auto& c : cases) {
+        test::TempDir dir;
+        const std::string line = cnpj + ";" + c.fim + ";656\r\n";
+        dir.Write("Descansos.dat", line);
+        {
+            TDescansos descansos(dir.path().string() + "/");
+            const auto rest = descansos.Ativo(cnpj, agora, 1h);
+            if (c.damaged) {
+                EXPECT_EQ(rest, std::nullopt) << c.what;
+                EXPECT_NE(descansos.TomarAviso().find("1 linha danificada"), std::string::npos)
+                    << c.what;
+                continue;
+            }
+            ASSERT_TRUE(rest) << c.what;
+            EXPECT_EQ(rest->fim, agora + 1h) << c.what;
+            EXPECT_EQ(descansos.Ativo(cnpj, agora + 30min, 1h)->fim, agora + 1h) << c.what;
+        }
+        // A later run finds the corrected end: the CNPJ is free after that hour.
+        TDescansos later(dir.path().string() + "/");
+        EXPECT_EQ(later.Ativo(cnpj, agora + 59min, 1h)->fim, agora + 1h) << c.what;
+        EXPECT_EQ(later.Ativo(cnpj, agora + 1h, 1h), std::nullopt) << c.what;
+        EXPECT_EQ(later.Ativo(cnpj, agora + 4h, 1h), std::nullopt) << c.what;
+    }
 
     test::TempDir dir;
     TDescansos descansos(dir.path().string() + "/");
-    const auto agora = Local(2026, 12, 10, 14, 0, 0);
-    // Stored while the clock was five hours ahead: never more than an hour from now.
-    descansos.Descansar("11222333000181", agora + 5h, 656);
     descansos.Descansar("45997418000153", agora - 1s, 137);
-    EXPECT_EQ(descansos.Ativo("11222333000181", agora, 1h)->fim, agora + 1h);
-    EXPECT_EQ(descansos.Ativo("11222333000181", agora + 4h, 1h)->cStat, 656);
-    EXPECT_EQ(descansos.Ativo("11222333000181", agora + 5h, 1h), std::nullopt);
     EXPECT_EQ(descansos.Ativo("45997418000153", agora, 1h), std::nullopt);
     EXPECT_EQ(descansos.Ativo("33000167000101", agora, 1h), std::nullopt);
 }
 
-TEST(UsageRules, TheWalkStopsAtTheFirst656AndTheCnpjRests) {
+// The CNPJ's own budget of one-document queries: 19 in any hour, kept across runs, with a clock
+// set back never holding it for longer than an hour.
+TEST(UsageRules, TheBudgetOfQueriesPerHour) {
+    test::TempDir dir;
+    const std::string app = dir.path().string() + "/";
+    const std::string cnpj = "11222333000181";
+    const auto t0 = Local(2026, 12, 10, 14, 0, 0);
+    {
+        TDescansos descansos(app);
+        for (int i = 0; i < TDescansos::kConsultasPorHora; ++i) {
+            EXPECT_EQ(descansos.LimiteAtingido(cnpj, t0 + i * 1min, 1h), std::nullopt) << i;
+            descansos.RegistrarConsulta(cnpj, t0 + i * 1min, 1h);
+        }
+        const auto limite = descansos.LimiteAtingido(cnpj, t0 + 19min, 1h);
+        ASSERT_TRUE(limite);
+        EXPECT_EQ(limite->fim, t0 + 1h);
+        EXPECT_EQ(limite->cStat, TDescansos::kLimiteProprio);
+        // A rest and its end leave the count as it was.
+        descansos.Descansar(cnpj, t0 + 50min, 656);
+    }
+    TDescansos again(app);
+    EXPECT_EQ(again.Ativo(cnpj, t0 + 20min, 1h)->cStat, 656);
+    EXPECT_EQ(again.LimiteAtingido(cnpj, t0 + 59min, 1h)->fim, t0 + 1h);
+    // One query leaves the hour: one more may be sent.
+    EXPECT_EQ(again.LimiteAtingido(cnpj, t0 + 1h, 1h), std::nullopt);
+    again.RegistrarConsulta(cnpj, t0 + 1h, 1h);
+    EXPECT_EQ(again.LimiteAtingido(cnpj, t0 + 1h, 1h)->fim, t0 + 1h + 1min);
+
+    // Moments from a clock that was ahead count from now.
+    test::TempDir other;
+    std::string moments;
+    for (int i = 0; i < TDescansos::kConsultasPorHora; ++i) {
+        moments += (i ? "," : "") + std::to_string(Ms(t0 + 5h));
+    }
+    other.Write("Descansos.dat", cnpj + ";0;0;" + moments + "\r\n");
+    TDescansos ahead(other.path().string() + "/");
+    EXPECT_EQ(ahead.LimiteAtingido(cnpj, t0, 1h)->fim, t0 + 1h);
+    EXPECT_EQ(ahead.LimiteAtingido(cnpj, t0 + 1h, 1h), std::nullopt);
+}
+
+// The walk never sends more than the CNPJ's budget in an hour: the service is never given a
+// reason for a 656, however often the user asks for a check.
+TEST(UsageRules, TheWalkKeepsToItsBudgetOfQueries) {
     MonitorWorld w;
     w.UseUsageRules();
     const std::string d = w.a.cnpj;
@@ -112,25 +196,84 @@ TEST(UsageRules, TheWalkStopsAtTheFirst656AndTheCnpjRests) {
     }
     w.service.AddDocument(w.b.cnpj, 1, standin::ResNFeXml(Resumo(500)));
 
-    // NSU 0 and 19 NSUs of the walk use the hour's 20 queries; the 21st is refused and ends the
-    // turn at once.
+    // NSU 0 and 18 NSUs of the walk use the budget.
     const auto inicio = w.clock.Now();
     w.Cycle();
     std::vector<long long> expected = {0};
-    const auto walked = Range(60, 41);
+    const auto walked = Range(60, 43);
     expected.insert(expected.end(), walked.begin(), walked.end());
     EXPECT_EQ(w.QueriedNsus(d), expected);
-    EXPECT_EQ(w.service.UsageOf(d).consumoIndevido, 1);
-    EXPECT_EQ(w.site.Uploads().size(), 20u);  // 19 of A's, B's one
+    EXPECT_EQ(w.site.Uploads().size(), 19u);  // 18 of A's, B's one
+    const auto a = w.param.Empresas.Item(0);
+    const auto limite = [&] {
+        return "Limite de consultas por hora atingido: nova consulta após " +
+               TDescansos::Quando(inicio + 1h, w.clock.Now());
+    };
+    EXPECT_EQ(a->Status(), (std::pair<int, std::string>{0, limite()}));
+    EXPECT_EQ(LogsStartingWith(w, "Limite"),
+              std::vector<std::string>{"Limite de consultas por hora atingido para o CNPJ: "
+                                       "11.222.333/0001-81. Nova consulta após " +
+                                       TDescansos::Quando(inicio + 1h, inicio) +
+                                       ". 18 novas notas foram inseridas antes."});
+    EXPECT_EQ(w.param.Empresas.Item(1)->Situacao(), "1 novas notas foi inseridas");
+
+    // "Verificar Agora" again and again, and a restart: nothing more is sent within the hour.
+    w.service.ClearQueries();
+    for (int i = 0; i < 5; ++i) {
+        w.clock.Advance(5min);
+        EXPECT_EQ(w.Schedule().VerificarAgora(), std::nullopt);
+        w.Schedule().WaitForWorkers();
+        EXPECT_TRUE(w.QueriedNsus(d).empty()) << i;
+        EXPECT_EQ(a->Status(), (std::pair<int, std::string>{0, limite()}));
+    }
+    {
+        SecondRun again(w);
+        again.Cycle();
+        EXPECT_TRUE(w.QueriedNsus(d).empty());
+        EXPECT_EQ(again.param.Empresas.Item(0)->Status(),
+                  (std::pair<int, std::string>{0, limite()}));
+    }
+
+    // After the hour the walk goes on where it stopped.
+    w.clock.Advance(35min);
+    w.service.ClearQueries();
+    w.Cycle();
+    expected = {0};
+    const auto next = Range(42, 25);
+    expected.insert(expected.end(), next.begin(), next.end());
+    EXPECT_EQ(w.QueriedNsus(d), expected);
+    EXPECT_EQ(w.site.Uploads().size(), 37u);
+    EXPECT_EQ(w.service.UsageOf(d).consumoIndevido, 0);
+}
+
+// Another program may query the same CNPJ: a 656 still ends the turn at once, and the CNPJ rests
+// for the hour, also across a restart.
+TEST(UsageRules, A656EndsTheTurnAndTheCnpjRests) {
+    MonitorWorld w;
+    w.UseUsageRules();
+    const std::string d = w.a.cnpj;
+    w.Register(w.a, "11.222.333/0001-81");
+    w.Register(w.b, w.b.cnpj);
+    for (int n = 1; n <= 60; ++n) {
+        w.service.AddDocument(d, n, standin::ResNFeXml(Resumo(n)));
+    }
+    w.service.AddDocument(w.b.cnpj, 1, standin::ResNFeXml(Resumo(500)));
+    w.service.ScriptQuery(
+        d, 55, {TDfeStandIn::Script::Kind::Status, 656, TDfeStandIn::kMotivoLimiteConsultas});
+
+    const auto inicio = w.clock.Now();
+    w.Cycle();
+    EXPECT_EQ(w.QueriedNsus(d), (std::vector<long long>{0, 60, 59, 58, 57, 56, 55}));
+    EXPECT_EQ(w.site.Uploads().size(), 6u);  // 5 of A's, B's one
     const auto a = w.param.Empresas.Item(0);
     EXPECT_EQ(a->Status(), (std::pair<int, std::string>{
                                2, std::string("656 - ") + TDfeStandIn::kMotivoLimiteConsultas}));
-    const std::string quando = TDescansos::Quando(inicio + 1h, inicio);
     EXPECT_EQ(LogsStartingWith(w, "Consumo indevido"),
               std::vector<std::string>{"Consumo indevido para o CNPJ: 11.222.333/0001-81 (656 - " +
                                        std::string(TDfeStandIn::kMotivoLimiteConsultas) +
-                                       "). Nova consulta após " + quando +
-                                       ". 19 novas notas foram inseridas antes."});
+                                       "). Nova consulta após " +
+                                       TDescansos::Quando(inicio + 1h, inicio) +
+                                       ". 5 novas notas foram inseridas antes."});
     // The other company is not held up.
     EXPECT_EQ(w.param.Empresas.Item(1)->Situacao(), "1 novas notas foi inseridas");
 
@@ -161,13 +304,12 @@ TEST(UsageRules, TheWalkStopsAtTheFirst656AndTheCnpjRests) {
     w.clock.Advance(21min);
     w.service.ClearQueries();
     w.Cycle();
-    expected = {0};
-    const auto next = Range(41, 22);
+    std::vector<long long> expected = {0};
+    const auto next = Range(55, 38);
     expected.insert(expected.end(), next.begin(), next.end());
     EXPECT_EQ(w.QueriedNsus(d), expected);
-    EXPECT_EQ(w.service.UsageOf(d).consumoIndevido, 2);
     EXPECT_EQ(w.service.UsageOf(d).duringBlock, 0);
-    EXPECT_EQ(w.site.Uploads().size(), 39u);
+    EXPECT_EQ(w.site.Uploads().size(), 24u);
 }
 
 TEST(UsageRules, ASummaryHandledForAnotherCompanyIsNotQueriedAgain) {
@@ -207,12 +349,14 @@ TEST(UsageRules, DamagedAndUnreadableRestFiles) {
     EXPECT_EQ(
         w.param.Empresas.Item(1)->Situacao().rfind("Consumo indevido: nova consulta após ", 0), 0u);
     const std::string path = w.dir.File("Descansos.dat");
+    const auto aside = w.dir.Named("Descansos.dat.danificado-");
+    ASSERT_EQ(aside.size(), 1u);
     EXPECT_EQ(w.sync.logs.at(0),
               "O arquivo " + path +
                   " tinha 2 linhas danificadas, deixadas de lado; uma cópia do arquivo como estava "
                   "foi guardada em " +
-                  path + ".danificado.");
-    EXPECT_EQ(w.dir.Read("Descansos.dat.danificado"), damaged);
+                  w.dir.File(aside[0]) + ".");
+    EXPECT_EQ(w.dir.Read(aside[0]), damaged);
 
     // A file that cannot be read is not guessed at: no query, and the company says why.
     std::filesystem::remove(path);

@@ -88,6 +88,7 @@ public:
     TConsultasAmbiente Ambiente() {
         TConsultasAmbiente ambiente = TConsultasAmbiente::Of(AppDir());
         ambiente.relogio = [this] { return clock.Now(); };
+        ambiente.maximoPendentes = maximoPendentes;
         return ambiente;
     }
 
@@ -123,6 +124,7 @@ public:
     }
 
     TestClock clock;
+    size_t maximoPendentes = TEnviosPendentes::kMaximoPorCnpj;
     standin::TSiteStandIn site;
     TConsultasParam param;
     RecordingSync sync;

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace quelvo::test {
 
@@ -19,6 +20,8 @@ public:
     // Writes raw bytes to a file inside the folder and returns its path.
     std::string Write(const std::string& name, const std::string& bytes) const;
     std::string Read(const std::string& name) const;
+    // The names of the files in the folder that start with `prefix`, in order.
+    std::vector<std::string> Named(const std::string& prefix) const;
 
 private:
     std::filesystem::path path_;

@@ -2,7 +2,6 @@
 // program must accept (and the other way round).
 #include "monitor/TReleaseSignature.h"
 
-#include <openssl/pem.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -23,14 +22,6 @@ namespace {
 
 using test::ReleaseKey;
 using test::TempDir;
-
-std::string PublicPem(EVP_PKEY* chave) {
-    BioPtr bio(BIO_new(BIO_s_mem()));
-    PEM_write_bio_PUBKEY(bio.get(), chave);
-    char* dados = nullptr;
-    const long n = BIO_get_mem_data(bio.get(), &dados);
-    return std::string(dados, static_cast<size_t>(n));
-}
 
 // Whether the program takes the bytes as signed with the key.
 bool Aceita(const std::string& bytes, const std::string& pem) {
@@ -53,8 +44,8 @@ TEST(ReleaseSignature, OnlyAnEd25519PublicKeyIsAReleaseKey) {
          "este programa foi compilado sem chave pública de lançamento e não aceita "
          "atualizações"},
         {"not PEM", "chave", naoEd25519},
-        {"RSA", PublicPem(rsa.get()), naoEd25519},
-        {"Ed448", PublicPem(ed448.get()), naoEd25519},
+        {"RSA", ReleaseKey::PublicPemOf(rsa.get()), naoEd25519},
+        {"Ed448", ReleaseKey::PublicPemOf(ed448.get()), naoEd25519},
         {"the private half", ed25519.PrivatePem(), naoEd25519},
     };
     const std::string assinado = ed25519.Sign(

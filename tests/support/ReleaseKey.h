@@ -23,8 +23,10 @@ public:
     }
 
     // The public half in PEM form, as the build compiles it in.
-    std::string PublicPem() const {
-        return Pem([&](BIO* b) { return PEM_write_bio_PUBKEY(b, chave_.get()); });
+    std::string PublicPem() const { return PublicPemOf(chave_.get()); }
+    // Any key's public half in PEM form.
+    static std::string PublicPemOf(EVP_PKEY* chave) {
+        return Pem([&](BIO* b) { return PEM_write_bio_PUBKEY(b, chave); });
     }
     // The private half in PEM form (unencrypted), as tools/sign.sh reads it.
     std::string PrivatePem() const {

@@ -291,7 +291,7 @@ TEST(MonitorUpdate, ABuildWithoutAReleaseKeyRefusesEverythingAndSaysWhyOncePerCh
     EXPECT_FALSE(atualizacao->OfferUpdate(
         [&](const std::string&) {
             ++perguntas;
-            return true;
+            return false;
         },
         TDateTime::FromDate(2026, 12, 10)));
     EXPECT_EQ(perguntas, 0);

@@ -10,7 +10,7 @@ cmake --build build-bench -j "$(nproc)" >/dev/null
 names=()
 while [ $# -gt 0 ] && [ "$1" != "--" ]; do names+=("$1"); shift; done
 [ "${1:-}" = "--" ] && shift
-[ ${#names[@]} -eq 0 ] && names=(seenlist_bench dfe_bench walk_bench hostile_bench shell_bench rules_bench)
+[ ${#names[@]} -eq 0 ] && names=(seenlist_bench dfe_bench walk_bench hostile_bench shell_bench rules_bench update_bench)
 for n in "${names[@]}"; do
   echo "== $n"
   "build-bench/bench/$n" "$@"

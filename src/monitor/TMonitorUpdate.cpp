@@ -17,6 +17,8 @@
 #include "common/SafeFile.h"
 #include "common/TextTrim.h"
 #include "common/Utils.h"
+#include "monitor/EUpdateRefused.h"
+#include "monitor/TReleaseSignature.h"
 #include "site/TTravonHttp.h"
 
 extern char** environ;
@@ -147,7 +149,10 @@ std::string Aspas(const std::string& s) {
 }  // namespace
 
 TMonitorUpdate::TMonitorUpdate(std::string appDir, std::string executavel, pid_t processo)
-    : AppDir(std::move(appDir)), Executavel(std::move(executavel)), Processo(processo) {}
+    : AppDir(std::move(appDir)),
+      Executavel(std::move(executavel)),
+      Processo(processo),
+      ChavePublica(TReleaseSignature::ChaveDoPrograma()) {}
 
 TMonitorUpdate::~TMonitorUpdate() {
     std::lock_guard lock(mutex_);
@@ -191,15 +196,22 @@ bool TMonitorUpdate::Verificando() const {
 }
 
 void TMonitorUpdate::Verificar(const TTravonHttpProxy& proxy) const {
+    std::string aviso;
     try {
-        VerificarOuFalhar(proxy);
+        VerificarOuFalhar(proxy, aviso);
     } catch (...) {
         // The site unreachable, an error status, a file that cannot be written: the next
         // check is four hours away.
     }
+    Avisar(aviso);
 }
 
-void TMonitorUpdate::VerificarOuFalhar(const TTravonHttpProxy& proxy) const {
+void TMonitorUpdate::VerificarOuFalhar(const TTravonHttpProxy& proxy, std::string& aviso) const {
+    // A download left waiting by an earlier check, or by an older version of this program that
+    // kept unsigned ones, stays only while it may still be installed.
+    const std::string baixado = AppDir + kBaixado;
+    PendenteInstalavel(aviso);
+
     const std::string site = "http://" + TServidores::Load(AppDir).Site;
     TTravonHttp http;
     http.Proxy = proxy;
@@ -207,23 +219,41 @@ void TMonitorUpdate::VerificarOuFalhar(const TTravonHttpProxy& proxy) const {
     if (!TextoDeVersao(versaoSite) || versaoSite == FileVersion(Executavel)) {
         return;
     }
-    const std::string baixado = AppDir + kBaixado;
     if (FileExists(baixado) && versaoSite == FileVersion(baixado)) {
         return;  // already waiting for the next start
+    }
+    // A build without a release key would only download to delete.
+    try {
+        TReleaseSignature::ConferirChave(ChavePublica);
+    } catch (const EUpdateRefused& e) {
+        aviso =
+            "Atualização " + versaoSite + " disponível no site não foi baixada: " + e.what() + ".";
+        return;
     }
     const std::string baixando = AppDir + kBaixando;
     TTravonHttp download;
     download.Proxy = proxy;
     download.ConnectTimeout = 900000;
     download.GetFile(site + "/app/Quelvo.exe", baixando);
-    // A download that came short of what the site announced, or that this machine cannot run,
-    // is never offered.
-    std::error_code ec;
-    const std::string anunciado = download.ResponseHeader("Content-Length");
-    const auto tamanho = fs::file_size(baixando, ec);
-    if (ec || (!anunciado.empty() && anunciado != std::to_string(tamanho)) ||
-        !ExecutavelDestaMaquina(baixando) || FileVersion(baixando) != versaoSite) {
+    // A download that came short of what the site announced, that this machine cannot run, that
+    // is not signed with our release key or not of the version announced is never offered.
+    try {
+        std::error_code ec;
+        const std::string anunciado = download.ResponseHeader("Content-Length");
+        const auto tamanho = fs::file_size(baixando, ec);
+        if (ec || (!anunciado.empty() && anunciado != std::to_string(tamanho))) {
+            throw EUpdateRefused("o arquivo veio incompleto");
+        }
+        Conferir(baixando);
+        const std::string versaoBaixada = FileVersion(baixando);
+        if (versaoBaixada != versaoSite) {
+            throw EUpdateRefused("o arquivo é da versão " + versaoBaixada + ", não da anunciada");
+        }
+    } catch (const EUpdateRefused& e) {
+        std::error_code ec;
         fs::remove(baixando, ec);
+        aviso = "Atualização " + versaoSite +
+                " baixada do site foi recusada e apagada: " + e.what() + ".";
         return;
     }
     // The executable keeps its permissions when the download takes its place.
@@ -231,6 +261,8 @@ void TMonitorUpdate::VerificarOuFalhar(const TTravonHttpProxy& proxy) const {
     if (::stat(Executavel.c_str(), &atual) == 0) {
         ::chmod(baixando.c_str(), atual.st_mode & 07777);
     }
+    std::lock_guard lock(arquivos_);
+    std::error_code ec;
     fs::remove(baixado, ec);
     fs::rename(baixando, baixado);
 }
@@ -239,6 +271,44 @@ bool TMonitorUpdate::ExecutavelDestaMaquina(const std::string& path) const {
     const std::string desta = IdentidadeElf(Executavel);
     return !desta.empty() && IdentidadeElf(path) == desta && ElfCompleto(path) &&
            !FileVersion(path).empty();
+}
+
+void TMonitorUpdate::Conferir(const std::string& path) const {
+    if (!ExecutavelDestaMaquina(path)) {
+        throw EUpdateRefused("o arquivo não é um executável completo desta máquina com versão");
+    }
+    TReleaseSignature::ConferirArquivo(path, ChavePublica, TTravonHttp::kMaxFileBytes);
+}
+
+bool TMonitorUpdate::PendenteInstalavel(std::string& aviso) const {
+    const std::string baixado = AppDir + kBaixado;
+    std::lock_guard lock(arquivos_);
+    if (!FileExists(baixado)) {
+        return false;
+    }
+    try {
+        Conferir(baixado);
+        return true;
+    } catch (const EUpdateRefused& e) {
+        const std::string versao = FileVersion(baixado);
+        std::error_code ec;
+        fs::remove(baixado, ec);
+        aviso = "Atualização " + (versao.empty() ? std::string() : versao + " ") +
+                "baixada antes foi apagada sem ser instalada: " + e.what() + ".";
+        return false;
+    }
+}
+
+void TMonitorUpdate::Avisar(const std::string& texto) const {
+    if (texto.empty() || !EscreveLog) {
+        return;
+    }
+    try {
+        const TDateTime agora = TDateTime::Now();
+        EscreveLog(FormatShortDate(agora) + " " + FormatLongTime(agora) + " " + texto);
+    } catch (...) {
+        // A program that is ending takes no more lines.
+    }
 }
 
 bool TMonitorUpdate::MayOfferUpdate(const TDateTime& hoje) const {
@@ -287,9 +357,11 @@ bool TMonitorUpdate::OfferUpdate(const std::function<bool(const std::string&)>& 
         if (!FileExists(baixado) || FileVersion(baixado) == FileVersion(Executavel)) {
             return false;
         }
-        if (!ExecutavelDestaMaquina(baixado)) {
-            std::error_code ec;
-            fs::remove(baixado, ec);
+        // Verified again: the file may have changed on disk since its download, and once more
+        // after the answer, which may have taken hours.
+        std::string aviso;
+        if (!PendenteInstalavel(aviso)) {
+            Avisar(aviso);
             return false;
         }
         if (!MayOfferUpdate(hoje)) {
@@ -297,6 +369,10 @@ bool TMonitorUpdate::OfferUpdate(const std::function<bool(const std::string&)>& 
         }
         if (!confirm(kPergunta)) {
             SaveTextFile(AppDir + kNaoAtualizar, FormatShortDate(hoje));
+            return false;
+        }
+        if (!PendenteInstalavel(aviso)) {
+            Avisar(aviso);
             return false;
         }
         const std::string script = AppDir + kScript;

@@ -22,7 +22,8 @@ namespace quelvo {
 // next start the program offers it; accepted, a small script waits until the program has ended,
 // moves the download over the executable's file and starts it again.
 // A download is kept only when it is a whole executable for this machine carrying the version the
-// site announced; anything else is deleted.
+// site announced and a release signature that verifies with the program's release key (see
+// TReleaseSignature); anything else is deleted, never offered, and the log says why.
 class TMonitorUpdate {
 public:
     static constexpr const char* kBaixado = "QuelvoAtualizado.exe";
@@ -44,6 +45,13 @@ public:
     std::string AppDir;
     std::string Executavel;
     pid_t Processo;
+    // The release public key (PEM) that a download must be signed with: this build's
+    // (TReleaseSignature::ChaveDoPrograma). Without one, nothing is downloaded or offered.
+    std::string ChavePublica;
+    // Takes a line for the program's log (date and time in front) when a check or the offer
+    // refused a file: at most one line per check. Called on the check's thread or the offer's,
+    // never while a file of the update is being worked on.
+    std::function<void(const std::string&)> EscreveLog;
 
     // Starts one check on its own thread, with its own copy of the proxy.
     void IniciarVerificacao(const TTravonHttpProxy& proxy);
@@ -65,12 +73,20 @@ public:
     // class, byte order and architecture, every table and segment present) carrying a version
     // marker.
     bool ExecutavelDestaMaquina(const std::string& path) const;
+    // Raises EUpdateRefused, saying why, unless the file may be installed: an executable for this
+    // machine (above) whose release signature verifies with ChavePublica.
+    void Conferir(const std::string& path) const;
     // The installing script's text; raises std::runtime_error for a path a script cannot hold.
     std::string Script() const;
 
 private:
-    void VerificarOuFalhar(const TTravonHttpProxy& proxy) const;
+    // `aviso` takes the line the check leaves for the log.
+    void VerificarOuFalhar(const TTravonHttpProxy& proxy, std::string& aviso) const;
     void Reaproveitar();
+    // Whether the download waiting in "QuelvoAtualizado.exe" may still be installed; one that
+    // may not is deleted and `aviso` says why. False, without a word, when there is none.
+    bool PendenteInstalavel(std::string& aviso) const;
+    void Avisar(const std::string& texto) const;
 
     struct Verificacao {
         std::thread thread;
@@ -78,6 +94,9 @@ private:
     };
     mutable std::mutex mutex_;
     std::vector<std::unique_ptr<Verificacao>> verificacoes_;
+    // Held while the waiting download is verified, deleted or replaced: a check and the offer
+    // never work on it at once.
+    mutable std::mutex arquivos_;
 };
 
 }  // namespace quelvo

@@ -230,6 +230,9 @@ TF_Principal::TF_Principal(const QStringList& argumentos, QWidget* parent)
     }
     schedule_ = std::make_unique<TMonitorSchedule>(param_, sync_, TConsultasAmbiente::Of(appDir_));
     atualizacao_ = std::make_unique<TMonitorUpdate>(appDir_, RunningExecutable(), ::getpid());
+    // Why an update was refused goes to the log like the worker's lines, from the check's thread
+    // too.
+    atualizacao_->EscreveLog = [this](const std::string& linha) { sync_.EscreveLog(linha); };
     // Each lookup of the tick opens the certificate store: the window stays responsive between
     // companies.
     schedule_->EntreEmpresas = [] { QCoreApplication::processEvents(); };

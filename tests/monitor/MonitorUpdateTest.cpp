@@ -8,32 +8,54 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "TSiteStandIn.h"
 #include "common/SafeFile.h"
+#include "common/TextTrim.h"
 #include "common/Utils.h"
+#include "monitor/TReleaseSignature.h"
+#include "support/ReleaseKey.h"
 #include "support/TempDir.h"
 
 namespace quelvo {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ReleaseKey;
 using test::TempDir;
 
-// A small real executable of this machine with the version marker of `versao` (same length as
-// this build's).
-std::string Executavel(const std::string& versao, bool outraMaquina = false) {
-    std::string bytes = ReadWholeFile(QUELVO_VERSIONED_STUB);
-    const std::string marca = std::string("QUELVO-FILEVERSION=") + QUELVO_VERSION;
-    const std::string nova = "QUELVO-FILEVERSION=" + versao;
+// Our release key, and one that is not ours.
+const ReleaseKey& Nossa() {
+    static const ReleaseKey chave;
+    return chave;
+}
+const ReleaseKey& Outra() {
+    static const ReleaseKey chave;
+    return chave;
+}
+
+// The bytes with every version marker of `de` made one of `para` (same length).
+std::string Remarcado(std::string bytes, const std::string& de, const std::string& para) {
+    const std::string marca = "QUELVO-FILEVERSION=" + de;
+    const std::string nova = "QUELVO-FILEVERSION=" + para;
     EXPECT_EQ(nova.size(), marca.size());
     for (size_t at = bytes.find(marca); at != std::string::npos;
          at = bytes.find(marca, at + marca.size())) {
         bytes.replace(at, marca.size(), nova);
     }
+    return bytes;
+}
+
+// A small real executable of this machine with the version marker of `versao` (same length as
+// this build's).
+std::string Executavel(const std::string& versao, bool outraMaquina = false) {
+    std::string bytes = Remarcado(ReadWholeFile(QUELVO_VERSIONED_STUB), QUELVO_VERSION, versao);
     if (outraMaquina) {
         bytes[18] = 0x28;  // ARM
         bytes[19] = 0;
@@ -41,8 +63,48 @@ std::string Executavel(const std::string& versao, bool outraMaquina = false) {
     return bytes;
 }
 
+std::string Assinado(const std::string& bytes) {
+    return Nossa().Sign(bytes);
+}
+
+// Where the machine code starts in the file: the entry point's offset (a 64-bit little-endian ELF,
+// this machine's).
+size_t NoCodigo(const std::string& elf) {
+    const auto campo = [&](size_t at, int n) {
+        uint64_t v = 0;
+        for (int i = 0; i < n; ++i) {
+            v |= static_cast<uint64_t>(static_cast<unsigned char>(elf.at(at + i))) << (8 * i);
+        }
+        return v;
+    };
+    const uint64_t entrada = campo(24, 8);
+    for (uint64_t i = 0, phoff = campo(32, 8); i < campo(56, 2); ++i) {
+        const uint64_t ph = phoff + i * campo(54, 2);
+        const uint64_t offset = campo(ph + 8, 8), vaddr = campo(ph + 16, 8);
+        if (campo(ph, 4) == 1 && entrada >= vaddr && entrada < vaddr + campo(ph + 32, 8)) {
+            return offset + (entrada - vaddr);
+        }
+    }
+    ADD_FAILURE() << "no entry point";
+    return 0;
+}
+
+std::string ByteTrocado(std::string bytes, size_t at) {
+    bytes.at(at) ^= 0x01;
+    return bytes;
+}
+
+// A signed file whose block's length field says `tamanho`.
+std::string TamanhoDeclarado(std::string assinado, uint32_t tamanho) {
+    const size_t campo = assinado.size() - TReleaseSignature::kMarca.size() - 4;
+    for (size_t i = 0; i < 4; ++i) {
+        assinado[campo + i] = static_cast<char>((tamanho >> (8 * i)) & 0xFF);
+    }
+    return assinado;
+}
+
 // An application folder (with a quote in its name, as a user may have) whose running executable
-// is version 1.6.0.0, and the site's stand-in.
+// is version 1.6.0.0, and the site's stand-in. Its updates trust our key and log here.
 struct Mundo {
     Mundo() {
         fs::create_directories(dir.File("pasta d'água"));
@@ -52,8 +114,14 @@ struct Mundo {
         WriteFileAtomic(exe, Executavel("1.6.0.0"), 0751);
         site.SetVersion("1.6.0.0", "");
     }
-    TMonitorUpdate Atualizacao(pid_t processo = ::getpid()) const {
-        return TMonitorUpdate(app, exe, processo);
+    std::unique_ptr<TMonitorUpdate> Atualizacao(pid_t processo = ::getpid()) {
+        auto a = std::make_unique<TMonitorUpdate>(app, exe, processo);
+        a->ChavePublica = Nossa().PublicPem();
+        a->EscreveLog = [this](const std::string& linha) {
+            std::lock_guard lock(mutex);
+            log.push_back(linha);
+        };
+        return a;
     }
     int Downloads() const {
         int n = 0;
@@ -67,46 +135,97 @@ struct Mundo {
                    ? FileVersion(app + TMonitorUpdate::kBaixado)
                    : "";
     }
+    // The log's lines without their date and time ("dd/mm/yyyy hh:mm:ss ").
+    std::vector<std::string> Log() {
+        std::lock_guard lock(mutex);
+        std::vector<std::string> out;
+        for (const auto& l : log) {
+            EXPECT_EQ(l.find(' ', 11), 19u) << l;
+            out.push_back(l.substr(std::min<size_t>(20, l.size())));
+        }
+        return out;
+    }
 
     TempDir dir;
     standin::TSiteStandIn site;
     std::string app;
     std::string exe;
+    std::mutex mutex;
+    std::vector<std::string> log;
 };
 
-TEST(MonitorUpdate, TheCheckDownloadsOnlyWhatThisMachineCanRun) {
+TEST(MonitorUpdate, TheCheckKeepsOnlyOurSignedExecutablesForThisMachine) {
+    const std::string v17 = Executavel("1.7.0.0");
+    const std::string assinado17 = Assinado(v17);
+    const std::string semAssinatura = "o arquivo não tem assinatura de lançamento";
+    const std::string naoConfere =
+        "a assinatura do arquivo não confere com a chave de lançamento deste programa";
+    const std::string tamanhoErrado = "o bloco de assinatura do arquivo tem tamanho errado";
+    const std::string naoExecutavel =
+        "o arquivo não é um executável completo desta máquina com versão";
     const struct {
         const char* what;
         std::string versaoSite;
         std::string arquivo;
-        std::string jaPendente;  // version of a download already waiting ("" none)
+        std::string jaPendente;  // a download already waiting ("" none)
         int downloads;
         std::string pendente;  // version waiting afterwards ("" none)
+        std::string aviso;     // why the log says the check refused a file ("" nothing refused)
     } casos[] = {
-        {"same version", "1.6.0.0", Executavel("1.6.0.0"), "", 0, ""},
-        {"newer", "1.7.0.0\r\n", Executavel("1.7.0.0"), "", 1, "1.7.0.0"},
-        {"lower, offered like a newer one", " 1.4.0.0 ", Executavel("1.4.0.0"), "", 1, "1.4.0.0"},
-        {"already downloaded", "1.7.0.0", Executavel("1.7.0.0"), "1.7.0.0", 0, "1.7.0.0"},
-        {"another version than the one waiting", "1.8.0.0", Executavel("1.8.0.0"), "1.7.0.0", 1,
-         "1.8.0.0"},
-        {"an error page is no version", "<html>Erro</html>", Executavel("1.7.0.0"), "", 0, ""},
-        {"another machine's executable", "1.7.0.0", Executavel("1.7.0.0", true), "", 1, ""},
-        {"a Windows executable", "1.7.0.0", "MZ\x90" + std::string(600, '\0'), "", 1, ""},
-        {"an executable without a version marker", "1.7.0.0", Executavel("1.7.0.0").substr(0, 200),
-         "", 1, ""},
+        {"same version", "1.6.0.0", Assinado(Executavel("1.6.0.0")), "", 0, "", ""},
+        {"newer", "1.7.0.0\r\n", assinado17, "", 1, "1.7.0.0", ""},
+        {"lower, offered like a newer one", " 1.4.0.0 ", Assinado(Executavel("1.4.0.0")), "", 1,
+         "1.4.0.0", ""},
+        {"already downloaded", "1.7.0.0", assinado17, assinado17, 0, "1.7.0.0", ""},
+        {"another version than the one waiting", "1.8.0.0", Assinado(Executavel("1.8.0.0")),
+         assinado17, 1, "1.8.0.0", ""},
+        {"an error page is no version", "<html>Erro</html>", assinado17, "", 0, "", ""},
+        {"unsigned", "1.7.0.0", v17, "", 1, "", semAssinatura},
+        {"signed with another key", "1.7.0.0", Outra().Sign(v17), "", 1, "", naoConfere},
+        {"a byte of the code changed after signing", "1.7.0.0",
+         ByteTrocado(assinado17, NoCodigo(assinado17) + 4), "", 1, "", naoConfere},
+        {"the version marker changed after signing", "1.8.0.0",
+         Remarcado(assinado17, "1.7.0.0", "1.8.0.0"), "", 1, "", naoConfere},
+        {"a byte of the signature changed", "1.7.0.0", ByteTrocado(assinado17, v17.size() + 20), "",
+         1, "", naoConfere},
+        {"a block that says 65 bytes of signature", "1.7.0.0", TamanhoDeclarado(assinado17, 65), "",
+         1, "", tamanhoErrado},
+        {"a block with a signature one byte short", "1.7.0.0",
+         assinado17.substr(0, v17.size() + 16) + assinado17.substr(v17.size() + 17), "", 1, "",
+         tamanhoErrado},
+        {"a block with a signature one byte long", "1.7.0.0",
+         TamanhoDeclarado(
+             assinado17.substr(0, v17.size() + 80) + "x" + assinado17.substr(v17.size() + 80), 65),
+         "", 1, "", tamanhoErrado},
+        {"signed, but not the version announced", "1.8.0.0", assinado17, "", 1, "",
+         "o arquivo é da versão 1.7.0.0, não da anunciada"},
+        {"another machine's executable", "1.7.0.0", Assinado(Executavel("1.7.0.0", true)), "", 1,
+         "", naoExecutavel},
+        {"a Windows executable", "1.7.0.0", Assinado("MZ\x90" + std::string(600, '\0')), "", 1, "",
+         naoExecutavel},
+        {"an executable without a version marker", "1.7.0.0", Assinado(v17.substr(0, 200)), "", 1,
+         "", naoExecutavel},
     };
     for (const auto& c : casos) {
         Mundo m;
         m.site.SetVersion(c.versaoSite, c.arquivo);
         if (!c.jaPendente.empty()) {
-            WriteFileAtomic(m.app + TMonitorUpdate::kBaixado, Executavel(c.jaPendente), 0755);
+            WriteFileAtomic(m.app + TMonitorUpdate::kBaixado, c.jaPendente, 0755);
         }
-        m.Atualizacao().Verificar({});
+        m.Atualizacao()->Verificar({});
         EXPECT_EQ(m.Downloads(), c.downloads) << c.what;
         EXPECT_EQ(m.Pendente(), c.pendente) << c.what;
-        EXPECT_FALSE(FileExists(m.app + TMonitorUpdate::kBaixando) && c.pendente.empty() &&
-                     c.downloads > 0)
+        EXPECT_FALSE(FileExists(m.app + TMonitorUpdate::kBaixando))
             << c.what << ": a refused download stays behind";
+        if (c.aviso.empty()) {
+            EXPECT_TRUE(m.Log().empty()) << c.what;
+        } else {
+            EXPECT_EQ(m.Log(), std::vector<std::string>{"Atualização " + Trim(c.versaoSite) +
+                                                        " baixada do site foi recusada e "
+                                                        "apagada: " +
+                                                        c.aviso + "."})
+                << c.what;
+        }
         if (!c.pendente.empty() && c.downloads > 0) {
             struct stat st {};
             ASSERT_EQ(::stat((m.app + TMonitorUpdate::kBaixado).c_str(), &st), 0);
@@ -115,49 +234,123 @@ TEST(MonitorUpdate, TheCheckDownloadsOnlyWhatThisMachineCanRun) {
     }
 }
 
+TEST(MonitorUpdate, AnUnsignedDownloadOfAnOlderVersionIsDeletedAtTheNextCheck) {
+    const struct {
+        const char* what;
+        std::string versaoSite;
+        int downloads;
+        std::string pendente;
+    } casos[] = {
+        // Before, it counted as the site's version already downloaded.
+        {"the site's version", "1.7.0.0", 1, "1.7.0.0"},
+        {"the site unreachable", "", 0, ""},
+    };
+    for (const auto& c : casos) {
+        Mundo m;
+        WriteFileAtomic(m.app + TMonitorUpdate::kBaixado, Executavel("1.7.0.0"), 0755);
+        m.site.SetVersion(c.versaoSite, Assinado(Executavel("1.7.0.0")));
+        if (c.versaoSite.empty()) {
+            m.site.Server().Stop();
+        }
+        m.Atualizacao()->Verificar({});
+        EXPECT_EQ(m.Downloads(), c.downloads) << c.what;
+        EXPECT_EQ(m.Pendente(), c.pendente) << c.what;
+        EXPECT_EQ(m.Log(),
+                  std::vector<std::string>{
+                      "Atualização 1.7.0.0 baixada antes foi apagada sem ser instalada: "
+                      "o arquivo não tem assinatura de lançamento."})
+            << c.what;
+    }
+}
+
+TEST(MonitorUpdate, ABuildWithoutAReleaseKeyRefusesEverythingAndSaysWhyOncePerCheck) {
+    const std::string semChave =
+        "este programa foi compilado sem chave pública de lançamento e não aceita atualizações.";
+    Mundo m;
+    m.site.SetVersion("1.7.0.0", Assinado(Executavel("1.7.0.0")));
+    // Even a file of ours that waits is not kept.
+    WriteFileAtomic(m.app + TMonitorUpdate::kBaixado, Assinado(Executavel("1.5.0.0")), 0755);
+    auto atualizacao = m.Atualizacao();
+    atualizacao->ChavePublica = "";
+    atualizacao->Verificar({});
+    EXPECT_EQ(m.Downloads(), 0) << "nothing is downloaded to be deleted";
+    EXPECT_EQ(m.Pendente(), "");
+    EXPECT_EQ(m.Log(), std::vector<std::string>{
+                           "Atualização 1.7.0.0 disponível no site não foi baixada: " + semChave});
+    atualizacao->Verificar({});
+    EXPECT_EQ(m.Log().size(), 2u) << "once per check";
+
+    // Nothing to refuse, nothing said.
+    m.site.SetVersion("1.6.0.0", "");
+    atualizacao->Verificar({});
+    EXPECT_EQ(m.Log().size(), 2u);
+
+    // A file put there by other means is not offered either.
+    WriteFileAtomic(m.app + TMonitorUpdate::kBaixado, Assinado(Executavel("1.7.0.0")), 0755);
+    int perguntas = 0;
+    EXPECT_FALSE(atualizacao->OfferUpdate(
+        [&](const std::string&) {
+            ++perguntas;
+            return false;
+        },
+        TDateTime::FromDate(2026, 12, 10)));
+    EXPECT_EQ(perguntas, 0);
+    EXPECT_EQ(m.Pendente(), "");
+    EXPECT_EQ(m.Log().back(),
+              "Atualização 1.7.0.0 baixada antes foi apagada sem ser instalada: " + semChave);
+}
+
 TEST(MonitorUpdate, AnInterruptedDownloadLeavesNothingPending) {
     Mundo m;
-    const std::string novo = Executavel("1.7.0.0");
+    const std::string novo = Assinado(Executavel("1.7.0.0"));
     m.site.Script("/app/Quelvo.exe",
                   standin::Response{200, "", {}, novo, {}, false, novo.size() / 2});
     m.site.SetVersion("1.7.0.0", novo);
-    m.Atualizacao().Verificar({});
+    m.Atualizacao()->Verificar({});
     EXPECT_EQ(m.Downloads(), 1);
     EXPECT_EQ(m.Pendente(), "");
     // Nor does an unreachable site.
     m.site.Server().Stop();
-    m.Atualizacao().Verificar({});
+    m.Atualizacao()->Verificar({});
     EXPECT_EQ(m.Pendente(), "");
 }
 
 TEST(MonitorUpdate, TheCheckRunsOnItsOwnThread) {
     Mundo m;
-    m.site.SetVersion("1.7.0.0", Executavel("1.7.0.0"));
-    TMonitorUpdate atualizacao = m.Atualizacao();
-    atualizacao.IniciarVerificacao({});
+    m.site.SetVersion("1.7.0.0", Assinado(Executavel("1.7.0.0")));
+    auto atualizacao = m.Atualizacao();
+    atualizacao->IniciarVerificacao({});
     const auto ate = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (atualizacao.Verificando() && std::chrono::steady_clock::now() < ate) {
+    while (atualizacao->Verificando() && std::chrono::steady_clock::now() < ate) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    EXPECT_FALSE(atualizacao.Verificando());
+    EXPECT_FALSE(atualizacao->Verificando());
     EXPECT_EQ(m.Pendente(), "1.7.0.0");
 }
 
 TEST(MonitorUpdate, TheOfferAndWhenItIsMade) {
     const TDateTime hoje = TDateTime::FromDate(2026, 12, 10);
+    const std::string assinado17 = Assinado(Executavel("1.7.0.0"));
     const struct {
         const char* what;
         std::string pendente;      // the waiting file ("" none)
         const char* naoAtualizar;  // "Não Atualizar.txt" (nullptr: none)
         bool pergunta;
+        std::string aviso;  // why the file was deleted without an offer ("" it was not)
     } casos[] = {
-        {"nothing downloaded", "", nullptr, false},
-        {"the running version", Executavel("1.6.0.0"), nullptr, false},
-        {"a newer one", Executavel("1.7.0.0"), nullptr, true},
-        {"declined today", Executavel("1.7.0.0"), "10/12/2026\r\n", false},
-        {"declined yesterday", Executavel("1.7.0.0"), "09/12/2026\r\n", true},
-        {"a file that is not a date", Executavel("1.7.0.0"), "amanhã\r\n", true},
-        {"not for this machine", Executavel("1.7.0.0", true), nullptr, false},
+        {"nothing downloaded", "", nullptr, false, ""},
+        {"the running version", Assinado(Executavel("1.6.0.0")), nullptr, false, ""},
+        {"a newer one", assinado17, nullptr, true, ""},
+        {"declined today", assinado17, "10/12/2026\r\n", false, ""},
+        {"declined yesterday", assinado17, "09/12/2026\r\n", true, ""},
+        {"a file that is not a date", assinado17, "amanhã\r\n", true, ""},
+        {"not for this machine", Assinado(Executavel("1.7.0.0", true)), nullptr, false,
+         "o arquivo não é um executável completo desta máquina com versão"},
+        {"an unsigned one, from an older version", Executavel("1.7.0.0"), nullptr, false,
+         "o arquivo não tem assinatura de lançamento"},
+        {"changed on disk since its download", ByteTrocado(assinado17, NoCodigo(assinado17)),
+         nullptr, false,
+         "a assinatura do arquivo não confere com a chave de lançamento deste programa"},
     };
     for (const auto& c : casos) {
         Mundo m;
@@ -168,7 +361,7 @@ TEST(MonitorUpdate, TheOfferAndWhenItIsMade) {
             WriteFileAtomic(m.app + TMonitorUpdate::kNaoAtualizar, c.naoAtualizar);
         }
         std::vector<std::string> perguntas;
-        EXPECT_FALSE(m.Atualizacao().OfferUpdate(
+        EXPECT_FALSE(m.Atualizacao()->OfferUpdate(
             [&](const std::string& q) {
                 perguntas.push_back(q);
                 return false;
@@ -181,29 +374,57 @@ TEST(MonitorUpdate, TheOfferAndWhenItIsMade) {
                       "Existe uma atualização desse aplicativo, deseja atualizar agora ?");
             // Declined: not again on the same day.
             EXPECT_EQ(ReadWholeFile(m.app + TMonitorUpdate::kNaoAtualizar), "10/12/2026\r\n");
-            EXPECT_FALSE(m.Atualizacao().MayOfferUpdate(hoje));
-            EXPECT_TRUE(m.Atualizacao().MayOfferUpdate(TDateTime::FromDate(2026, 12, 11)));
+            EXPECT_FALSE(m.Atualizacao()->MayOfferUpdate(hoje));
+            EXPECT_TRUE(m.Atualizacao()->MayOfferUpdate(TDateTime::FromDate(2026, 12, 11)));
         }
-        if (std::string(c.what) == "not for this machine") {
-            EXPECT_FALSE(FileExists(m.app + TMonitorUpdate::kBaixado));
+        if (c.aviso.empty()) {
+            EXPECT_TRUE(m.Log().empty()) << c.what;
+            EXPECT_EQ(FileExists(m.app + TMonitorUpdate::kBaixado), !c.pendente.empty()) << c.what;
+        } else {
+            EXPECT_EQ(m.Log(), std::vector<std::string>{"Atualização 1.7.0.0 baixada antes foi "
+                                                        "apagada sem ser instalada: " +
+                                                        c.aviso + "."})
+                << c.what;
+            EXPECT_FALSE(FileExists(m.app + TMonitorUpdate::kBaixado)) << c.what;
         }
     }
 }
 
-TEST(MonitorUpdate, AcceptingRunsTheScriptOnceTheProgramHasEnded) {
-    Mundo m;
-    WriteFileAtomic(m.app + TMonitorUpdate::kBaixado, Executavel("1.7.0.0"), 0751);
-    // A process standing in for the program that ends.
-    const pid_t programa = ::fork();
-    if (programa == 0) {
-        ::execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
-        ::_exit(127);
+// A process standing in for the program that ends: the installing script waits for it.
+class ProgramaQueTermina {
+public:
+    ProgramaQueTermina() : pid_(::fork()) {
+        if (pid_ == 0) {
+            ::execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
     }
-    const TMonitorUpdate atualizacao = m.Atualizacao(programa);
-    EXPECT_TRUE(atualizacao.OfferUpdate([](const std::string&) { return true; }, TDateTime::Now()));
+    ~ProgramaQueTermina() { Terminar(); }
+    pid_t Pid() const { return pid_; }
+    void Terminar() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+    }
+
+private:
+    pid_t pid_;
+};
+
+TEST(MonitorUpdate, ASignedReleaseIsDownloadedOfferedAndInstalledOnceTheProgramHasEnded) {
+    Mundo m;
+    m.site.SetVersion("1.7.0.0", Assinado(Executavel("1.7.0.0")));
+    m.Atualizacao()->Verificar({});
+    ASSERT_EQ(m.Pendente(), "1.7.0.0");
+    ProgramaQueTermina programa;
+    const auto atualizacao = m.Atualizacao(programa.Pid());
+    EXPECT_TRUE(
+        atualizacao->OfferUpdate([](const std::string&) { return true; }, TDateTime::Now()));
     EXPECT_FALSE(FileExists(m.app + TMonitorUpdate::kNaoAtualizar));
     const std::string script = ReadWholeFile(m.app + TMonitorUpdate::kScript);
-    EXPECT_NE(script.find("pid=" + std::to_string(programa) + "\n"), std::string::npos);
+    EXPECT_NE(script.find("pid=" + std::to_string(programa.Pid()) + "\n"), std::string::npos);
     EXPECT_NE(script.find("mv -f '" + m.dir.File("pasta d'\\''água") + "/QuelvoAtualizado.exe' '" +
                           m.dir.File("pasta d'\\''água") + "/quelvo'"),
               std::string::npos)
@@ -211,8 +432,7 @@ TEST(MonitorUpdate, AcceptingRunsTheScriptOnceTheProgramHasEnded) {
     // While the program runs, nothing is replaced.
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     EXPECT_EQ(FileVersion(m.exe), "1.6.0.0");
-    ::kill(programa, SIGKILL);
-    ::waitpid(programa, nullptr, 0);
+    programa.Terminar();
     const auto ate = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (FileVersion(m.exe) != "1.7.0.0" && std::chrono::steady_clock::now() < ate) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -222,6 +442,29 @@ TEST(MonitorUpdate, AcceptingRunsTheScriptOnceTheProgramHasEnded) {
     struct stat st {};
     ASSERT_EQ(::stat(m.exe.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0751u);
+    EXPECT_TRUE(m.Log().empty());
+}
+
+TEST(MonitorUpdate, TheFileIsVerifiedAgainAfterTheAnswer) {
+    Mundo m;
+    const std::string baixado = m.app + TMonitorUpdate::kBaixado;
+    WriteFileAtomic(baixado, Assinado(Executavel("1.7.0.0")), 0755);
+    ProgramaQueTermina programa;
+    // The file changes while the question is on the screen.
+    EXPECT_FALSE(m.Atualizacao(programa.Pid())
+                     ->OfferUpdate(
+                         [&](const std::string&) {
+                             const std::string b = ReadWholeFile(baixado);
+                             WriteFileAtomic(baixado, ByteTrocado(b, NoCodigo(b)), 0755);
+                             return true;
+                         },
+                         TDateTime::Now()));
+    EXPECT_FALSE(FileExists(m.app + TMonitorUpdate::kScript));
+    EXPECT_FALSE(FileExists(baixado));
+    EXPECT_EQ(m.Log(), std::vector<std::string>{
+                           "Atualização 1.7.0.0 baixada antes foi apagada sem ser instalada: a "
+                           "assinatura do arquivo não confere com a chave de lançamento deste "
+                           "programa."});
 }
 
 }  // namespace

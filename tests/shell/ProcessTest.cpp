@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QPlainTextEdit>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -17,6 +19,7 @@
 #include "monitor/TConsultasEmpresas.h"
 #include "shell/ShellWorld.h"
 #include "shell/TInstanciaUnica.h"
+#include "support/ReleaseKey.h"
 
 namespace quelvo {
 namespace {
@@ -165,11 +168,8 @@ std::vector<pid_t> RodandoDe(const std::string& exe) {
     return out;
 }
 
-TEST(Processes, AnAcceptedUpdateReplacesTheProgramAndStartsTheNewVersion) {
-    ShellWorld w;
-    w.Credenciais();
-    const std::string exe = Programa(w);
-    // The download waiting since the last check: this very program with another version.
+// This program with the next version in its version marker; `versao` takes that version.
+std::string OutraVersao(const std::string& exe, std::string& versao) {
     std::string bytes = ReadWholeFile(exe);
     const std::string marca = std::string("QUELVO-FILEVERSION=") + QUELVO_VERSION;
     std::string nova = marca;
@@ -178,9 +178,19 @@ TEST(Processes, AnAcceptedUpdateReplacesTheProgramAndStartsTheNewVersion) {
          at = bytes.find(marca, at + marca.size())) {
         bytes.replace(at, marca.size(), nova);
     }
-    WriteFileAtomic(w.dir.File("QuelvoAtualizado.exe"), bytes, 0755);
-    const std::string versaoNova = nova.substr(nova.find('=') + 1);
-    ASSERT_EQ(FileVersion(w.dir.File("QuelvoAtualizado.exe")), versaoNova);
+    versao = nova.substr(nova.find('=') + 1);
+    return bytes;
+}
+
+TEST(Processes, AnAcceptedUpdateReplacesTheProgramAndStartsTheNewVersion) {
+    ShellWorld w;
+    w.Credenciais();
+    const std::string exe = Programa(w);
+    // The site offers this very program with another version, signed with our release key.
+    const test::ReleaseKey chave;
+    std::string versaoNova;
+    const std::string assinado = chave.Sign(OutraVersao(exe, versaoNova));
+    w.site.SetVersion(versaoNova, assinado);
 
     // This program's process, as the script sees it: it ends when the program has ended.
     const pid_t programa = ::fork();
@@ -190,8 +200,13 @@ TEST(Processes, AnAcceptedUpdateReplacesTheProgramAndStartsTheNewVersion) {
     }
     w.boxes->confirmAnswer = true;
     w.Iniciar({}, [&] {
-        F_Principal->Atualizacao().Executavel = exe;
-        F_Principal->Atualizacao().Processo = programa;
+        auto& atualizacao = F_Principal->Atualizacao();
+        atualizacao.Executavel = exe;
+        atualizacao.Processo = programa;
+        atualizacao.ChavePublica = chave.PublicPem();
+        // The check of an earlier start downloads it.
+        atualizacao.Verificar({});
+        ASSERT_EQ(FileVersion(w.dir.File("QuelvoAtualizado.exe")), versaoNova);
     });
     ASSERT_TRUE(test::Esperar([&] { return w.terminou == 1; }));
     // The offer, accepted: the program ends at once, without its close handler.
@@ -224,6 +239,32 @@ TEST(Processes, AnAcceptedUpdateReplacesTheProgramAndStartsTheNewVersion) {
         ::waitpid(novos[0], &status, 0);
     }
     EXPECT_TRUE(terminou && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(Processes, AnUpdateThatIsNotOurReleaseIsNotOfferedAndTheLogSaysWhy) {
+    ShellWorld w;
+    w.Credenciais();
+    const std::string exe = Programa(w);
+    // Left by an older version, which kept unsigned downloads.
+    std::string versaoNova;
+    WriteFileAtomic(w.dir.File("QuelvoAtualizado.exe"), OutraVersao(exe, versaoNova), 0755);
+    w.boxes->confirmAnswer = true;
+    const test::ReleaseKey chave;
+    auto& p = w.Iniciar({}, [&] {
+        F_Principal->Atualizacao().Executavel = exe;
+        F_Principal->Atualizacao().ChavePublica = chave.PublicPem();
+    });
+    auto* memo = w.Achar<QPlainTextEdit>(&p, "MemoLogs");
+    const std::string aviso = "Atualização " + versaoNova +
+                              " baixada antes foi apagada sem ser instalada: o arquivo não tem "
+                              "assinatura de lançamento.";
+    ASSERT_TRUE(test::Esperar([&] {
+        return memo->toPlainText().toStdString().find(aviso) != std::string::npos;
+    })) << memo->toPlainText().toStdString();
+    EXPECT_TRUE(w.Caixas().empty());
+    EXPECT_EQ(w.terminou, 0);
+    EXPECT_FALSE(std::filesystem::exists(w.dir.File("QuelvoAtualizado.exe")));
+    EXPECT_FALSE(std::filesystem::exists(w.dir.File("Atualizar.sh")));
 }
 
 }  // namespace

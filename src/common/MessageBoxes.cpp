@@ -50,5 +50,8 @@ void ShowError(const std::string& text) {
 bool Confirm(const std::string& text) {
     return Current()->Confirm(text);
 }
+std::optional<bool> ConfirmOrClose(const std::string& text) {
+    return Current()->ConfirmOrClose(text);
+}
 
 }  // namespace quelvo

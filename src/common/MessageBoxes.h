@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace quelvo {
@@ -14,6 +15,10 @@ public:
     virtual void Info(const std::string& text) = 0;
     virtual void Error(const std::string& text) = 0;
     virtual bool Confirm(const std::string& text) = 0;
+    // The same question, telling a "Não" (false) from a box closed with no answer at all, as
+    // when the program ends while it is open (nothing). Boxes that cannot be closed so answer as
+    // Confirm does.
+    virtual std::optional<bool> ConfirmOrClose(const std::string& text) { return Confirm(text); }
 };
 
 // Installs the boxes every later call uses; an empty pointer restores the default.
@@ -23,5 +28,6 @@ std::shared_ptr<MessageBoxes> InstallMessageBoxes(std::shared_ptr<MessageBoxes> 
 void ShowInfo(const std::string& text);
 void ShowError(const std::string& text);
 bool Confirm(const std::string& text);
+std::optional<bool> ConfirmOrClose(const std::string& text);
 
 }  // namespace quelvo

@@ -350,8 +350,9 @@ std::string TMonitorUpdate::Script() const {
            " </dev/null >/dev/null 2>&1\n";
 }
 
-bool TMonitorUpdate::OfferUpdate(const std::function<bool(const std::string&)>& confirm,
-                                 const TDateTime& hoje) const {
+bool TMonitorUpdate::OfferUpdate(
+    const std::function<std::optional<bool>(const std::string&)>& confirm,
+    const TDateTime& hoje) const {
     try {
         const std::string baixado = AppDir + kBaixado;
         if (!FileExists(baixado) || FileVersion(baixado) == FileVersion(Executavel)) {
@@ -367,8 +368,11 @@ bool TMonitorUpdate::OfferUpdate(const std::function<bool(const std::string&)>& 
         if (!MayOfferUpdate(hoje)) {
             return false;
         }
-        if (!confirm(kPergunta)) {
-            SaveTextFile(AppDir + kNaoAtualizar, FormatShortDate(hoje));
+        const std::optional<bool> resposta = confirm(kPergunta);
+        if (resposta != true) {
+            if (resposta == false) {
+                SaveTextFile(AppDir + kNaoAtualizar, FormatShortDate(hoje));
+            }
             return false;
         }
         if (!PendenteInstalavel(aviso)) {

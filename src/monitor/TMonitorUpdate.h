@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -62,9 +63,11 @@ public:
     void Verificar(const TTravonHttpProxy& proxy) const;
 
     // The offer, once per start: true when the user accepted and the installing script runs;
-    // the program must then end at once, without its close handler. A decline writes the day
-    // into "Não Atualizar.txt". Any failure ends it without a word.
-    bool OfferUpdate(const std::function<bool(const std::string&)>& confirm,
+    // the program must then end at once, without its close handler. `confirm` answers true for
+    // "Sim", false for "Não", nothing when the question closed unanswered (the program ended
+    // meanwhile). Only a "Não" writes the day into "Não Atualizar.txt". Any failure ends it
+    // without a word.
+    bool OfferUpdate(const std::function<std::optional<bool>(const std::string&)>& confirm,
                      const TDateTime& hoje) const;
     // False when the user declined on that day.
     bool MayOfferUpdate(const TDateTime& hoje) const;

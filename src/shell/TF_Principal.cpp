@@ -446,7 +446,7 @@ void TF_Principal::Timer1Timer() {
         TimerMonitor->stop();
     }
     TimerAtualizacaoTimer();
-    if (atualizacao_->OfferUpdate([](const std::string& q) { return Confirm(q); },
+    if (atualizacao_->OfferUpdate([](const std::string& q) { return ConfirmOrClose(q); },
                                   TDateTime::Now())) {
         // The script replaces the executable once this program has ended: at once, without
         // the close handler.

@@ -14,6 +14,7 @@ public:
     void Info(const std::string& text) override;
     void Error(const std::string& text) override;
     bool Confirm(const std::string& text) override;
+    std::optional<bool> ConfirmOrClose(const std::string& text) override;
 };
 
 }  // namespace quelvo

@@ -413,6 +413,34 @@ private:
     pid_t pid_;
 };
 
+// Only a pressed "Não" keeps the offer away for the day: a question closed because the program
+// ended (SIGTERM, the tray's exit, a newer copy) is asked again at the next start.
+TEST(MonitorUpdate, OnlyANoDeclines) {
+    const TDateTime hoje = TDateTime::FromDate(2026, 12, 10);
+    const struct {
+        const char* what;
+        std::optional<bool> resposta;
+        bool naoAtualizar;
+    } casos[] = {
+        {"Não", false, true},
+        {"closed with no answer", std::nullopt, false},
+    };
+    for (const auto& c : casos) {
+        Mundo m;
+        WriteFileAtomic(m.app + TMonitorUpdate::kBaixado, Assinado(Executavel("1.7.0.0")), 0755);
+        int perguntas = 0;
+        const auto responder = [&](const std::string&) {
+            ++perguntas;
+            return c.resposta;
+        };
+        EXPECT_FALSE(m.Atualizacao()->OfferUpdate(responder, hoje)) << c.what;
+        EXPECT_EQ(FileExists(m.app + TMonitorUpdate::kNaoAtualizar), c.naoAtualizar) << c.what;
+        // The next start, the same day.
+        EXPECT_FALSE(m.Atualizacao()->OfferUpdate(responder, hoje)) << c.what;
+        EXPECT_EQ(perguntas, c.naoAtualizar ? 1 : 2) << c.what;
+    }
+}
+
 TEST(MonitorUpdate, ASignedReleaseIsDownloadedOfferedAndInstalledOnceTheProgramHasEnded) {
     Mundo m;
     m.site.SetVersion("1.7.0.0", Assinado(Executavel("1.7.0.0")));

@@ -432,6 +432,14 @@ TEST(Dialogs, StandardMessageBoxes) {
     responder("OK", &titulo, &texto);
     caixas.Error("Falhou.");
     EXPECT_EQ(texto, "Falhou.");
+
+    // A question the program's end closes has no answer; "Não" (also Esc) is one.
+    responder("Não", &titulo, &texto);
+    EXPECT_EQ(caixas.ConfirmOrClose("Atualizar?"), std::optional<bool>(false));
+    NoProximoModal("", [](QWidget* d) { QTest::keyClick(d, Qt::Key_Escape); });
+    EXPECT_EQ(caixas.ConfirmOrClose("Atualizar?"), std::optional<bool>(false));
+    NoProximoModal("", [](QWidget*) { QCoreApplication::exit(0); });
+    EXPECT_EQ(caixas.ConfirmOrClose("Atualizar?"), std::nullopt);
 }
 
 }  // namespace

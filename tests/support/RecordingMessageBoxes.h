@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,10 @@ public:
         Record("confirm", text);
         return confirmAnswer;
     }
+    std::optional<bool> ConfirmOrClose(const std::string& text) override {
+        Record("confirm", text);
+        return closedUnanswered ? std::nullopt : std::optional<bool>(confirmAnswer);
+    }
 
     std::vector<Shown> All() const {
         std::lock_guard lock(mutex_);
@@ -33,6 +38,8 @@ public:
     }
 
     bool confirmAnswer = false;
+    // ConfirmOrClose answers as a box that the program's end closed.
+    bool closedUnanswered = false;
 
 private:
     void Record(const char* kind, const std::string& text) {

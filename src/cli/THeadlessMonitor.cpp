@@ -48,9 +48,10 @@ bool THeadlessMonitor::Carregar() {
 }
 
 bool THeadlessMonitor::Login() {
-    TUsuarioLogin login(param_, TServidores::Load(appDir_));
+    TUsuarioLogin login(param_.Proxy.Get(), TServidores::Load(appDir_));
     const TLoginResult result =
         login.Login(config_.ReadString("Config", "Usuario"), config_.ReadString("Config", "Senha"));
+    param_.AplicarLogin(result);
     if (result.info) {
         out_ << *result.info << "\n";
     }

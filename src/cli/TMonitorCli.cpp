@@ -277,7 +277,7 @@ int TMonitorCli::Login(const std::string& usuario, const std::string& senha) {
     config.WriteString("Config", "Senha", senha);
     TConsultasParam param;
     TProxySettings::Cancelar(config, param.Proxy);
-    TUsuarioLogin login(param, TServidores::Current());
+    TUsuarioLogin login(param.Proxy.Get(), TServidores::Current());
     const TLoginResult result = login.Login(usuario, senha);
     if (result.info) {
         out_ << *result.info << "\n";

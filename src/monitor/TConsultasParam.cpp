@@ -21,4 +21,13 @@ void TConsultasParam::SalvarListas(const std::string& appDir) const {
     Consultados.SaveToFile(appDir + "Consultados.dat");
 }
 
+void TConsultasParam::AplicarLogin(const TLoginResult& login) {
+    if (login.checkAtivado) {
+        Ativo = *login.checkAtivado;
+    }
+    if (login.usuario) {
+        Usuario.Set(*login.usuario);
+    }
+}
+
 }  // namespace quelvo

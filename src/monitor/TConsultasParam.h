@@ -8,6 +8,7 @@
 #include "monitor/TConsultasEmpresas.h"
 #include "monitor/TSeenList.h"
 #include "site/TTravonHttpProxy.h"
+#include "site/TUsuarioLogin.h"
 
 namespace quelvo {
 
@@ -41,6 +42,8 @@ public:
     // First, as the program's start that it is, removes the temporary files that a crash during
     // a write left in the folder (".Consultados.dat.XXXXXX", ... and those of "certificados/").
     void CarregarListas(const std::string& appDir);
+    // What a site login decided: the monitoring switched on or off, and the site user.
+    void AplicarLogin(const TLoginResult& login);
     // Writes both seen-lists to their files, also when empty: the query keys first, so that a
     // crash between the two never leaves an invoice key recorded without its NSU (the walk would
     // query that NSU again every cycle).

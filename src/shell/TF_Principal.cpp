@@ -495,7 +495,7 @@ void TF_Principal::LimparTempnoComputador1Click() {
 }
 
 void TF_Principal::ButVerNotasClick() {
-    const TUsuarioLogin login(param_, TServidores::Load(appDir_));
+    const TUsuarioLogin login(param_.Proxy.Get(), TServidores::Load(appDir_));
     const std::string pagina =
         login.VerNotasUrl(F_Usuario->Usuario().toStdString(), F_Usuario->Senha().toStdString());
     const std::string local = redirecionador_->Publicar(pagina);
@@ -587,7 +587,7 @@ void TF_Principal::ConsultaSequencial1Click() {
 }
 
 void TF_Principal::CadastrodeUsurio1Click() {
-    AbrirEndereco(TUsuarioLogin(param_, TServidores::Load(appDir_)).CadastroUrl());
+    AbrirEndereco(TUsuarioLogin(param_.Proxy.Get(), TServidores::Load(appDir_)).CadastroUrl());
 }
 
 }  // namespace quelvo

@@ -55,9 +55,11 @@ void TF_Usuario::HabilitarEdicao(bool habilitar) {
 }
 
 void TF_Usuario::Login(bool anunciarSucesso, bool relatarRecusa) {
-    TUsuarioLogin login(F_Principal->Param(), TServidores::Load(ApplicationDir()));
+    TConsultasParam& param = F_Principal->Param();
+    TUsuarioLogin login(param.Proxy.Get(), TServidores::Load(ApplicationDir()));
     const TLoginResult r =
         login.Login(Usuario().toStdString(), Senha().toStdString(), anunciarSucesso, relatarRecusa);
+    param.AplicarLogin(r);
     if (r.checkAtivado) {
         // Its click handler switches the edits and the shared Ativo.
         F_Principal->CheckAtivado()->setChecked(*r.checkAtivado);
@@ -80,7 +82,8 @@ void TF_Usuario::ButConfirmaClick() {
 
 void TF_Usuario::Label5Click() {
     AbrirEndereco(
-        TUsuarioLogin(F_Principal->Param(), TServidores::Load(ApplicationDir())).CadastroUrl());
+        TUsuarioLogin(F_Principal->Param().Proxy.Get(), TServidores::Load(ApplicationDir()))
+            .CadastroUrl());
 }
 
 void TF_Usuario::Label6Click() {

@@ -47,7 +47,7 @@ TLoginResult TUsuarioLogin::Login(const std::string& usuario, const std::string&
     std::string answer;
     try {
         TTravonHttp http;
-        http.Proxy = param_.Proxy.Get();
+        http.Proxy = proxy_;
         answer = http.GetText(LoginUrl(usuario, senha));
     } catch (const std::exception& e) {
         result.outcome = TLoginResult::Outcome::Failed;
@@ -61,14 +61,12 @@ TLoginResult TUsuarioLogin::Login(const std::string& usuario, const std::string&
         }
         result.checkAtivado = true;
         result.editsEnabled = false;
-        param_.Ativo = true;
-        param_.Usuario.Set(usuario);
+        result.usuario = usuario;
     } else {
         result.outcome = TLoginResult::Outcome::Refused;
         result.checkAtivado = false;
         result.editsEnabled = true;
-        param_.Ativo = false;
-        param_.Usuario.Set("");
+        result.usuario = "";
         if (reportRefusal) {
             result.info = answer;
         }

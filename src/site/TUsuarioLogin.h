@@ -4,7 +4,7 @@
 #include <string>
 
 #include "common/TServidores.h"
-#include "monitor/TConsultasParam.h"
+#include "site/TTravonHttpProxy.h"
 
 namespace quelvo {
 
@@ -23,15 +23,18 @@ struct TLoginResult {
     std::optional<bool> editsEnabled;
     // The text of the information box to show, if any.
     std::optional<std::string> info;
+    // The site user the program works for from now on ("" after a refusal); nothing when it
+    // stays as it was.
+    std::optional<std::string> usuario;
 };
 
-// The site login: checks a user name and password against the site's login command and keeps the
-// shared state's `Ativo` and `Usuario` in step with the answer. The failure texts never show the
-// user name or the password.
+// The site login: checks a user name and password against the site's login command, through the
+// proxy, and says what the program must do with the answer (the monitoring switched on or off,
+// the site user). The failure texts never show the user name or the password.
 class TUsuarioLogin {
 public:
-    TUsuarioLogin(TConsultasParam& param, TServidores servidores)
-        : param_(param), servidores_(std::move(servidores)) {}
+    TUsuarioLogin(TTravonHttpProxy proxy, TServidores servidores)
+        : proxy_(std::move(proxy)), servidores_(std::move(servidores)) {}
 
     TLoginResult Login(const std::string& usuario, const std::string& senha,
                        bool announceSuccess = false, bool reportRefusal = true);
@@ -47,7 +50,7 @@ public:
     std::string FailureText(std::string message) const;
 
 private:
-    TConsultasParam& param_;
+    TTravonHttpProxy proxy_;
     TServidores servidores_;
 };
 

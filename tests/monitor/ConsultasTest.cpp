@@ -7,6 +7,7 @@
 #include "common/ConsultaSequencial.h"
 #include "common/PayloadCipher.h"
 #include "common/ProfileFile.h"
+#include "site/TTravonHttp.h"
 #include "support/Documentos.h"
 #include "support/MonitorWorld.h"
 
@@ -59,6 +60,17 @@ TEST(Consultas, WalksDownFromMaxNsuUploadsAndRecords) {
     EXPECT_FALSE(w.param.Executando);
     EXPECT_EQ(w.dir.Read("Consultados.dat"), Chave(5) + "\r\n" + Chave(4) + "\r\n");
     EXPECT_EQ(w.dir.Read("ConsultadosNums.dat"), d + "5\r\n" + d + "4\r\n");
+    // The site's page of the user's invoices ("Ver as Notas") lists them.
+    const std::string pagina =
+        TTravonHttp().GetText("http://" + w.site.HostPort() +
+                              "/usuario/comandos.aspx?t=loginmonitor&usuario=ana@empresa.com&"
+                              "senha=segredo");
+    EXPECT_NE(
+        pagina.find("<td>Concei\xc3\xa7\xc3\xa3o &amp; Filhos</td><td>60746948000112</td><td>" +
+                    Chave(5) + "</td><td>1500</td><td>2026-11-03 10:15:30</td>"),
+        std::string::npos)
+        << pagina;
+    EXPECT_NE(pagina.find("2 resumos de notas recebidos."), std::string::npos) << pagina;
 
     // The second cycle queries no recorded NSU and uploads nothing.
     w.service.ClearQueries();

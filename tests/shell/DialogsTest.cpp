@@ -407,6 +407,47 @@ TEST(Dialogs, SitePagesInTheBrowser) {
     EXPECT_EQ(pedir(local).first, 404);  // once only
 }
 
+// Without a browser "Ver as Notas" says so (without the address, which carries the password),
+// whether xdg-open is missing or finds no browser; a browser that opens says nothing.
+TEST(Dialogs, NoBrowserIsSaid) {
+    ShellWorld w;
+    w.Credenciais();
+    auto& p = w.Iniciar();
+    const auto antes = InstalarAbridorDeEnderecos({});  // the desktop's own opener
+    const QByteArray path = qgetenv("PATH");
+    const struct {
+        const char* what;
+        const char* xdgOpen;  // the script of a stand-in xdg-open (nullptr: none on the PATH)
+        bool said;
+    } cases[] = {
+        {"no xdg-open", nullptr, true},
+        {"xdg-open finds no browser", "#!/bin/sh\necho \"no method available\" >&2\nexit 3\n",
+         true},
+        {"a browser opens", "#!/bin/sh\nexit 0\n", false},
+    };
+    for (const auto& c : cases) {
+        test::TempDir bin;
+        if (c.xdgOpen) {
+            bin.Write("xdg-open", c.xdgOpen);
+            std::filesystem::permissions(bin.File("xdg-open"), std::filesystem::perms::owner_all);
+        }
+        qputenv("PATH", QByteArray::fromStdString(bin.path().string()));
+        const size_t antesDoClique = w.boxes->All().size();
+        w.Achar<QPushButton>(&p, "ButVerNotas")->click();
+        const auto disse = [&] {
+            const auto caixas = w.boxes->All();
+            return caixas.size() > antesDoClique && caixas.back().text == kSemNavegador;
+        };
+        EXPECT_TRUE(Esperar([] { return AberturasEmAndamento() == 0; })) << c.what;
+        EXPECT_EQ(disse(), c.said) << c.what;
+        for (const auto& caixa : w.boxes->All()) {
+            EXPECT_EQ(caixa.text.find(ShellWorld::kSenha), std::string::npos);
+        }
+    }
+    qputenv("PATH", path);
+    InstalarAbridorDeEnderecos(antes);
+}
+
 TEST(Dialogs, StandardMessageBoxes) {
     TQtMessageBoxes caixas;
     const auto responder = [](const char* botao, std::string* titulo, std::string* texto) {

@@ -24,8 +24,7 @@ TServidores SiteAt(const std::string& hostPort) {
 TEST(Login, AnswersOfTheSite) {
     TSiteStandIn site;
     site.AddUser("ana@empresa.com", "p&ss=1", "42");
-    TConsultasParam param;
-    TUsuarioLogin login(param, SiteAt(site.HostPort()));
+    TUsuarioLogin login(TTravonHttpProxy{}, SiteAt(site.HostPort()));
 
     // A password with "&" goes unencoded in the query.
     auto r = login.Login("ana@empresa.com", "p&ss=1");
@@ -33,8 +32,7 @@ TEST(Login, AnswersOfTheSite) {
     EXPECT_EQ(r.checkAtivado, true);
     EXPECT_EQ(r.editsEnabled, false);
     EXPECT_FALSE(r.info.has_value());
-    EXPECT_TRUE(param.Ativo);
-    EXPECT_EQ(param.Usuario.Get(), "ana@empresa.com");
+    EXPECT_EQ(r.usuario, "ana@empresa.com");
     EXPECT_EQ(site.Requests().back().target,
               "/usuario/comandos.aspx?t=login&usuario=ana@empresa.com&senha=p&ss=1");
     EXPECT_EQ(login.Login("ana@empresa.com", "p&ss=1", true).info, "Logado com sucesso.");
@@ -45,42 +43,36 @@ TEST(Login, AnswersOfTheSite) {
     for (const char* body : {"Usuário bloqueado.", "OK\r\n", "ok", ""}) {
         site.Script("/usuario/comandos.aspx?t=login&usuario=ana@empresa.com&senha=p&ss=1",
                     Response{200, "", {{"Content-Type", "text/html; charset=utf-8"}}, body});
-        param.Ativo = true;
         r = login.Login("ana@empresa.com", "p&ss=1");
         EXPECT_EQ(r.outcome, Outcome::Refused) << body;
         EXPECT_EQ(r.checkAtivado, false);
         EXPECT_EQ(r.editsEnabled, true);
         EXPECT_EQ(r.info, body);
-        EXPECT_FALSE(param.Ativo);
-        EXPECT_EQ(param.Usuario.Get(), "");
+        EXPECT_EQ(r.usuario, "");
         EXPECT_FALSE(login.Login("ana@empresa.com", "p&ss=1", false, false).info.has_value());
     }
 }
 
 TEST(Login, EmptyEditsSendNothing) {
     TSiteStandIn site;
-    TConsultasParam param;
-    param.Usuario.Set("antes");
-    TUsuarioLogin login(param, SiteAt(site.HostPort()));
+    TUsuarioLogin login(TTravonHttpProxy{}, SiteAt(site.HostPort()));
     for (const auto& [u, p] : {std::pair{"", "x"}, std::pair{"x", ""}, std::pair{"", ""}}) {
         const auto r = login.Login(u, p);
         EXPECT_EQ(r.outcome, Outcome::Nothing);
         EXPECT_FALSE(r.checkAtivado.has_value());
         EXPECT_FALSE(r.info.has_value());
+        EXPECT_FALSE(r.usuario.has_value());
     }
     EXPECT_TRUE(site.Requests().empty());
-    EXPECT_EQ(param.Usuario.Get(), "antes");
 }
 
 TEST(Login, FailuresNeverShowTheCredentials) {
-    TConsultasParam param;
-    param.Ativo = true;
-    param.Usuario.Set("ana");
     const std::string host = "127.0.0.1:" + std::to_string(test::FreePort());
-    TUsuarioLogin login(param, SiteAt(host));
+    TUsuarioLogin login(TTravonHttpProxy{}, SiteAt(host));
     auto r = login.Login("ana", "segredo-muito-secreto");
     EXPECT_EQ(r.outcome, Outcome::Failed);
     EXPECT_FALSE(r.checkAtivado.has_value());
+    EXPECT_FALSE(r.usuario.has_value());  // both unchanged
     ASSERT_TRUE(r.info.has_value());
     const std::string& text = *r.info;
     EXPECT_EQ(text.rfind("Erro:", 0), 0u) << text;
@@ -92,8 +84,6 @@ TEST(Login, FailuresNeverShowTheCredentials) {
         host + "/usuario";
     ASSERT_GE(text.size(), hint.size());
     EXPECT_EQ(text.substr(text.size() - hint.size()), hint);
-    EXPECT_TRUE(param.Ativo);  // unchanged
-    EXPECT_EQ(param.Usuario.Get(), "ana");
 
     // Table of the failure texts.
     EXPECT_EQ(login.FailureText("Erro HTTP não previsto. Response:0\r\nURL: http://h/"),
@@ -113,13 +103,13 @@ TEST(Login, ProxyRefusal) {
     TSiteStandIn site;
     site.AddUser("ana", "1", "42");
     test::TinyProxy proxy("quelvo", "certa");
-    TConsultasParam param;
-    param.Proxy.Set(TTravonHttpProxy{"127.0.0.1", proxy.Port(), "", ""});  // no credentials
-    TUsuarioLogin login(param, SiteAt(site.HostPort()));
-    auto r = login.Login("ana", "1");
+    TUsuarioLogin semCredenciais(TTravonHttpProxy{"127.0.0.1", proxy.Port(), "", ""},
+                                 SiteAt(site.HostPort()));
+    auto r = semCredenciais.Login("ana", "1");
     EXPECT_EQ(r.outcome, Outcome::Failed);
     EXPECT_EQ(r.info, "Erro ao autenticar o usuário e senha das suas configurações proxy.");
-    param.Proxy.Set(TTravonHttpProxy{"127.0.0.1", proxy.Port(), "quelvo", "certa"});
+    TUsuarioLogin login(TTravonHttpProxy{"127.0.0.1", proxy.Port(), "quelvo", "certa"},
+                        SiteAt(site.HostPort()));
     EXPECT_EQ(login.Login("ana", "1").outcome, Outcome::LoggedIn);
     EXPECT_NE(proxy.Log().find("/usuario/comandos.aspx"), std::string::npos);
 }

@@ -90,6 +90,9 @@ Response TSiteStandIn::Handle(const Request& req) {
     if (req.path == "/usuario/comandos.aspx" && req.query.rfind("t=login&", 0) == 0) {
         return Login(req);
     }
+    if (req.path == "/usuario/comandos.aspx" && req.query.rfind("t=loginmonitor&", 0) == 0) {
+        return Notas(req);
+    }
     if (req.path == "/chaves.php" && req.method == "POST") {
         return Keys(req);
     }
@@ -97,20 +100,98 @@ Response TSiteStandIn::Handle(const Request& req) {
 }
 
 // The query holds the credentials unencoded: "t=login&usuario=U&senha=P" where P may hold "&".
-Response TSiteStandIn::Login(const Request& req) {
-    const std::string& q = req.query;
-    const std::string userKey = "t=login&usuario=";
+const TSiteStandIn::User* TSiteStandIn::Credenciais(const std::string& q,
+                                                    const std::string& command) const {
+    const std::string userKey = "t=" + command + "&usuario=";
     const size_t senha = q.find("&senha=");
-    std::string answer = "Usuário ou senha inválidos.";
-    if (q.rfind(userKey, 0) == 0 && senha != std::string::npos) {
-        const std::string user = Win1252ToUtf8(q.substr(userKey.size(), senha - userKey.size()));
-        const std::string password = Win1252ToUtf8(q.substr(senha + 7));
-        std::lock_guard lock(mutex_);
-        if (auto it = users_.find(user); it != users_.end() && it->second.password == password) {
-            answer = "OK";
+    if (q.rfind(userKey, 0) != 0 || senha == std::string::npos || senha < userKey.size()) {
+        return nullptr;
+    }
+    const std::string user = Win1252ToUtf8(q.substr(userKey.size(), senha - userKey.size()));
+    const std::string password = Win1252ToUtf8(q.substr(senha + 7));
+    const auto it = users_.find(user);
+    return it != users_.end() && it->second.password == password ? &it->second : nullptr;
+}
+
+Response TSiteStandIn::Login(const Request& req) {
+    std::lock_guard lock(mutex_);
+    const bool ok = Credenciais(req.query, "login") != nullptr;
+    return Response{200,
+                    "",
+                    {{"Content-Type", "text/html; charset=utf-8"}},
+                    ok ? "OK" : "Usuário ou senha inválidos."};
+}
+
+namespace {
+
+// The text of an element of an upload's payload ("" when absent).
+std::string Campo(const std::string& payload, const std::string& name) {
+    const size_t a = payload.find("<" + name + ">");
+    const size_t b = payload.find("</" + name + ">");
+    if (a == std::string::npos || b == std::string::npos || b < a) {
+        return "";
+    }
+    return payload.substr(a + name.size() + 2, b - a - name.size() - 2);
+}
+
+std::string Html(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
         }
     }
-    return Response{200, "", {{"Content-Type", "text/html; charset=utf-8"}}, answer};
+    return out;
+}
+
+}  // namespace
+
+Response TSiteStandIn::Notas(const Request& req) {
+    const std::string tipo = "text/html; charset=utf-8";
+    std::lock_guard lock(mutex_);
+    const User* user = Credenciais(req.query, "loginmonitor");
+    if (user == nullptr) {
+        return Response{200,
+                        "",
+                        {{"Content-Type", tipo}},
+                        "<!DOCTYPE html><html lang=\"pt-BR\"><meta charset=\"utf-8\"><title>Travon"
+                        "</title><p>Usuário ou senha inválidos.</p></html>"};
+    }
+    std::string linhas;
+    int n = 0;
+    for (const auto& u : uploads_) {
+        // The summaries the site kept, under this user's identity.
+        if (u.answer != "OK" || Campo(u.payload, "IDUsuario") != user->identity) {
+            continue;
+        }
+        ++n;
+        linhas += "<tr><td>" + Html(Campo(u.payload, "xNome")) + "</td><td>" +
+                  Html(Campo(u.payload, "CNPJ")) + "</td><td>" + Html(u.chNFe) + "</td><td>" +
+                  Html(Campo(u.payload, "vNF")) + "</td><td>" + Html(Campo(u.payload, "dhEmi")) +
+                  "</td></tr>\n";
+    }
+    const std::string body =
+        "<!DOCTYPE html>\n<html lang=\"pt-BR\"><head><meta charset=\"utf-8\">"
+        "<title>Notas emitidas - Travon</title></head><body>\n<h1>Notas emitidas para você</h1>\n"
+        "<p>" +
+        std::to_string(n) +
+        " resumos de notas recebidos.</p>\n<table border=\"1\">\n<tr><th>Emitente</th><th>CNPJ "
+        "do emitente</th><th>Chave de acesso</th><th>Valor</th><th>Emissão</th></tr>\n" +
+        linhas + "</table>\n</body></html>\n";
+    return Response{200, "", {{"Content-Type", tipo}}, body};
 }
 
 Response TSiteStandIn::Keys(const Request& req) {

@@ -15,7 +15,9 @@ namespace quelvo::standin {
 
 // A stand-in of the Travon site on 127.0.0.1: the login command, the key upload ("/chaves.php")
 // and the user identity ("/chaves.php?t=id"), both enciphered with the payload cipher, the
-// version text and the executable of the self-update, and scripted answers for any address.
+// user's page of invoices that "Ver as Notas" opens (the summaries uploaded under the user's
+// identity: issuer, key, value, date), the version text and the executable of the self-update,
+// and scripted answers for any address.
 // One server serves both the main host and the key-upload host.
 class TSiteStandIn {
 public:
@@ -49,15 +51,19 @@ public:
     std::vector<Request> Requests() const { return server_->Requests(); }
 
 private:
-    Response Handle(const Request& req);
-    Response Login(const Request& req);
-    Response Keys(const Request& req);
-
-    mutable std::mutex mutex_;
     struct User {
         std::string password;
         std::string identity;
     };
+    Response Handle(const Request& req);
+    Response Login(const Request& req);
+    Response Notas(const Request& req);
+    // The user whose credentials the query "t=...&usuario=U&senha=P" holds; nothing when they
+    // are not a user's. Runs under the lock.
+    const User* Credenciais(const std::string& query, const std::string& command) const;
+    Response Keys(const Request& req);
+
+    mutable std::mutex mutex_;
     std::map<std::string, User> users_;
     std::map<std::string, std::vector<Response>> uploadScripts_;
     std::map<std::string, Response> scripts_;

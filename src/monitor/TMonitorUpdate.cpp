@@ -14,6 +14,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "common/LocalDoAplicativo.h"
 #include "common/SafeFile.h"
 #include "common/TextTrim.h"
 #include "common/Utils.h"
@@ -147,7 +148,10 @@ std::string Aspas(const std::string& s) {
 }  // namespace
 
 TMonitorUpdate::TMonitorUpdate(std::string appDir, std::string executavel, pid_t processo)
-    : AppDir(std::move(appDir)), Executavel(std::move(executavel)), Processo(processo) {}
+    : AppDir(std::move(appDir)),
+      Executavel(std::move(executavel)),
+      Processo(processo),
+      Ligada(!CopiaInstalada(Executavel)) {}
 
 TMonitorUpdate::~TMonitorUpdate() {
     std::lock_guard lock(mutex_);
@@ -168,6 +172,9 @@ void TMonitorUpdate::Reaproveitar() {
 }
 
 void TMonitorUpdate::IniciarVerificacao(const TTravonHttpProxy& proxy) {
+    if (!Ligada) {
+        return;
+    }
     std::lock_guard lock(mutex_);
     Reaproveitar();
     auto v = std::make_unique<Verificacao>();
@@ -191,6 +198,9 @@ bool TMonitorUpdate::Verificando() const {
 }
 
 void TMonitorUpdate::Verificar(const TTravonHttpProxy& proxy) const {
+    if (!Ligada) {
+        return;
+    }
     try {
         VerificarOuFalhar(proxy);
     } catch (...) {
@@ -282,6 +292,9 @@ std::string TMonitorUpdate::Script() const {
 
 bool TMonitorUpdate::OfferUpdate(const std::function<bool(const std::string&)>& confirm,
                                  const TDateTime& hoje) const {
+    if (!Ligada) {
+        return false;
+    }
     try {
         const std::string baixado = AppDir + kBaixado;
         if (!FileExists(baixado) || FileVersion(baixado) == FileVersion(Executavel)) {

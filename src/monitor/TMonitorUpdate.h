@@ -23,6 +23,8 @@ namespace quelvo {
 // moves the download over the executable's file and starts it again.
 // A download is kept only when it is a whole executable for this machine carrying the version the
 // site announced; anything else is deleted.
+// A copy installed by the package does not replace itself (the package manager updates it): for
+// it there is neither check nor offer.
 class TMonitorUpdate {
 public:
     static constexpr const char* kBaixado = "QuelvoAtualizado.exe";
@@ -44,6 +46,8 @@ public:
     std::string AppDir;
     std::string Executavel;
     pid_t Processo;
+    // False for a copy installed by the package.
+    bool Ligada;
 
     // Starts one check on its own thread, with its own copy of the proxy.
     void IniciarVerificacao(const TTravonHttpProxy& proxy);

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "TSiteStandIn.h"
+#include "common/LocalDoAplicativo.h"
 #include "common/SafeFile.h"
 #include "common/Utils.h"
 #include "support/TempDir.h"
@@ -188,6 +189,35 @@ TEST(MonitorUpdate, TheOfferAndWhenItIsMade) {
             EXPECT_FALSE(FileExists(m.app + TMonitorUpdate::kBaixado));
         }
     }
+}
+
+TEST(MonitorUpdate, AnInstalledCopyNeitherChecksNorOffers) {
+    Mundo m;
+    m.site.SetVersion("1.7.0.0", Executavel("1.7.0.0"));
+    // A download left from the days of a portable copy on the same folder.
+    WriteFileAtomic(m.app + TMonitorUpdate::kBaixado, Executavel("1.8.0.0"), 0755);
+    // The same folder, run by the copy the package installed: the package manager updates it.
+    TMonitorUpdate instalada(m.app, std::string(kPastaDosProgramas) + "/quelvo", ::getpid());
+    EXPECT_FALSE(instalada.Ligada);
+    instalada.Verificar({});
+    instalada.IniciarVerificacao({});
+    EXPECT_FALSE(instalada.Verificando());
+    EXPECT_TRUE(m.site.Requests().empty());
+    bool perguntou = false;
+    EXPECT_FALSE(instalada.OfferUpdate(
+        [&](const std::string&) {
+            perguntou = true;
+            return false;
+        },
+        TDateTime::Now()));
+    EXPECT_FALSE(perguntou);
+    EXPECT_FALSE(FileExists(m.app + TMonitorUpdate::kNaoAtualizar));
+
+    // The portable copy of that folder checks as before.
+    EXPECT_TRUE(m.Atualizacao().Ligada);
+    m.Atualizacao().Verificar({});
+    EXPECT_EQ(m.Downloads(), 1);
+    EXPECT_EQ(m.Pendente(), "1.7.0.0");
 }
 
 TEST(MonitorUpdate, AcceptingRunsTheScriptOnceTheProgramHasEnded) {

@@ -7,7 +7,8 @@
 # (0700) and writes nothing beside /usr/bin, also when root runs it; --cadeias lists the
 # built-in roots; the user "quelvo" of the system unit can work in /var/lib/quelvo;
 # systemd-analyze verify accepts both installed units; the desktop program started from the
-# menu entry's Exec line shows its window under Xvfb (screenshot); apt-get remove leaves
+# menu entry's Exec line shows its window under Xvfb (screenshot), holds its folder against
+# quelvo-monitor and hands it over to a second copy; apt-get remove leaves
 # nothing of the package in /usr.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -130,14 +131,34 @@ done
 xwininfo -root -tree | grep 'Quelvo do Site Travon' > "$gui/janelas.txt" || true
 sleep 1  # the first paint
 import -window root "$gui/tela.png"
-kill -TERM \$pid
-for i in \$(seq 1 50); do kill -0 \$pid 2>/dev/null || break; sleep 0.2; done
-if kill -0 \$pid 2>/dev/null; then kill -9 \$pid; echo morto > "$gui/gui-rc"; else wait \$pid; echo \$? > "$gui/gui-rc"; fi
+# The per-user folder keeps the rules of every folder: quelvo-monitor finds it in use, and a
+# second quelvo asks the first to save and quit, then opens its own window.
+quelvo-monitor --empresas > "$gui/em-uso.txt" 2>&1
+echo \$? >> "$gui/em-uso.txt"
+sh -c 'exec $exec_line' &
+pid2=\$!
+for i in \$(seq 1 100); do kill -0 \$pid 2>/dev/null || break; sleep 0.2; done
+if kill -0 \$pid 2>/dev/null; then kill -9 \$pid; echo vivo > "$gui/primeiro-rc"; else wait \$pid; echo \$? > "$gui/primeiro-rc"; fi
+for i in \$(seq 1 100); do
+  xwininfo -root -tree | grep -q 'Login do Usuário' && break
+  sleep 0.2
+done
+xwininfo -root -tree | grep 'Login do Usuário' > "$gui/segundo.txt" || true
+kill -TERM \$pid2
+for i in \$(seq 1 50); do kill -0 \$pid2 2>/dev/null || break; sleep 0.2; done
+if kill -0 \$pid2 2>/dev/null; then kill -9 \$pid2; echo morto > "$gui/gui-rc"; else wait \$pid2; echo \$? > "$gui/gui-rc"; fi
 GUI
 chmod 755 "$gui/gui.sh"
 as_user xvfb-run -a -s "-screen 0 1024x768x24" sh "$gui/gui.sh" > "$gui/gui.txt" 2>&1 || true
 sed 's/^/   /' "$gui/janelas.txt" "$gui/gui.txt" 2>/dev/null || true
 check "a window titled 'Quelvo do Site Travon' was shown" test -s "$gui/janelas.txt"
+sed 's/^/   quelvo-monitor beside it: /' "$gui/em-uso.txt"
+check "quelvo-monitor refuses the folder the desktop program holds" \
+  test "$(tail -1 "$gui/em-uso.txt")" = 1
+echo "   first quelvo after a second one started: $(cat "$gui/primeiro-rc" 2>/dev/null)"
+check "a second quelvo on the folder ended the first (exit 0)" \
+  test "$(cat "$gui/primeiro-rc" 2>/dev/null)" = 0
+check "the second one shows its window" test -s "$gui/segundo.txt"
 echo "   exit after SIGTERM: $(cat "$gui/gui-rc" 2>/dev/null)"
 check "SIGTERM ended it (exit 0)" test "$(cat "$gui/gui-rc" 2>/dev/null)" = 0
 [ -f "$gui/tela.png" ] && cp "$gui/tela.png" "$shot" && echo "   screenshot: $shot"

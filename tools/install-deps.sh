@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when any is missing.
 # Used by ./test.sh and ./run.sh; safe to run again (it does nothing when all are present).
+# With --pacote, also what tools/package.sh and tools/package-test.sh need.
 set -euo pipefail
 
 PACKAGES=(
@@ -12,6 +13,13 @@ PACKAGES=(
   p11-kit p11-kit-modules libp11-kit-dev libengine-pkcs11-openssl softhsm2
   xvfb clang-format fonts-liberation
 )
+if [ "${1:-}" = "--pacote" ]; then
+  # Building, judging and trying the Debian package: dpkg-shlibdeps and dpkg-buildflags,
+  # lintian, the AppStream and desktop-entry validators, systemd-analyze, a screenshot of the
+  # window under Xvfb.
+  PACKAGES+=(dpkg-dev file lintian appstream desktop-file-utils systemd man-db x11-utils
+    imagemagick)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

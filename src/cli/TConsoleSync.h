@@ -2,12 +2,14 @@
 
 #include <ostream>
 
+#include "common/LinhaDeRegistro.h"
 #include "monitor/TConsultasSync.h"
 
 namespace quelvo {
 
-// The worker's calls in the headless program: run at once, one at a time, with the log lines and
-// the new invoices written to the console.
+// The worker's calls in the headless program: run at once, one at a time, with the log entries
+// and the new invoices written to the console, one line each without control characters (so a
+// journal or a pipe reads them well).
 class TConsoleSync : public TConsultasSync {
 public:
     TConsoleSync(TConsultasParam& param, std::string appDir, std::ostream& out)
@@ -15,13 +17,11 @@ public:
 
 protected:
     void OnLog(const std::vector<std::string>& lines) override {
-        for (const auto& line : lines) {
-            out_ << line << "\n";
-        }
+        out_ << LinhaDeRegistro(lines) << "\n";
         out_.flush();
     }
     void OnNota(const std::string& de, const std::string& para) override {
-        out_ << "Nova nota: De: " << de << " Para: " << para << "\n";
+        out_ << LinhaDeRegistro({"Nova nota: De: " + de + " Para: " + para}) << "\n";
         out_.flush();
     }
 

@@ -17,11 +17,13 @@
 #include "certificates/TCertificateStore.h"
 #include "cli/THeadlessMonitor.h"
 #include "common/ConsultaSequencial.h"
+#include "common/LocalDoAplicativo.h"
 #include "common/ProfileFile.h"
 #include "common/TFolderLock.h"
 #include "common/TServidores.h"
 #include "common/Utils.h"
 #include "common/Version.h"
+#include "dfe/TTrustAnchors.h"
 #include "monitor/TCadastroEmpresa.h"
 #include "monitor/TConsultasParam.h"
 #include "site/TProxySettings.h"
@@ -42,7 +44,7 @@ struct Command {
 const std::map<std::string, size_t> kCommands = {
     {"--versao", 0},   {"--ajuda", 0}, {"--certificados", 0}, {"--importar-certificado", 1},
     {"--login", 2},    {"--ciclo", 0}, {"--continuo", 0},     {"--cadastrar", 4},
-    {"--empresas", 0}, {"--modo", 1}};
+    {"--empresas", 0}, {"--modo", 1},  {"--cadeias", 0}};
 const std::map<std::string, size_t> kOptions = {{"--pasta", 1}, {"--senha", 1}, {"--sim", 0}};
 
 // Other spellings of two commands.
@@ -53,7 +55,7 @@ const std::map<std::string, std::string> kAliases = {
 // mistake in the command line, never a new empty folder.
 bool OnlyReads(const std::string& command) {
     return command.empty() || command == "--ciclo" || command == "--continuo" ||
-           command == "--empresas" || command == "--certificados";
+           command == "--empresas" || command == "--certificados" || command == "--cadeias";
 }
 
 // The word that, in the place of a password, reads it from standard input.
@@ -137,6 +139,10 @@ void TMonitorCli::PrintUsage(std::ostream& to) const {
           "                  consulta, do mais novo para o mais antigo; o padrão)\n"
           "  --certificados  lista os certificados (série, titular, vencimento e, para os que\n"
           "                  estão num token ou cartão, o nome do token)\n"
+          "  --cadeias       lista as autoridades certificadoras em que a conexão com o serviço\n"
+          "                  nacional confia além das do sistema: as raízes da ICP-Brasil\n"
+          "                  embutidas e as da pasta ac-confiaveis (titular, vencimento,\n"
+          "                  SHA-256, origem)\n"
           "  --login USUARIO -\n"
           "                  guarda o usuário e a senha do site e faz o login (saída 3 quando\n"
           "                  o site não aceita)\n"
@@ -145,9 +151,11 @@ void TMonitorCli::PrintUsage(std::ostream& to) const {
           "  --ajuda, --help, -h\n"
           "                  mostra este texto\n"
           "\n"
-          "  --pasta PASTA   pasta do aplicativo (padrão: a pasta do executável); os comandos\n"
-          "                  que só leem (--ciclo, --continuo, --empresas, --certificados)\n"
-          "                  recusam uma pasta que não existe (saída 2)\n"
+          "  --pasta PASTA   pasta do aplicativo (padrão: a pasta do executável; para o\n"
+          "                  programa instalado pelo pacote, ~/.local/share/quelvo); os\n"
+          "                  comandos que só leem (--ciclo, --continuo, --empresas,\n"
+          "                  --certificados, --cadeias) recusam uma pasta que não existe\n"
+          "                  (saída 2)\n"
           "\n"
           "Senhas: \"-\" no lugar de uma senha a lê da entrada padrão (uma linha, sem eco no\n"
           "terminal), e ela não aparece no ps nem no histórico do shell. A senha escrita no\n"
@@ -195,6 +203,15 @@ int TMonitorCli::Run(const std::vector<std::string>& args) {
     } else if (hasPassword) {
         password = &cmd->options.at("--senha");
     }
+    if (cmd->name == "--cadeias") {
+        // Only reads: served also while another program holds the folder.
+        try {
+            return ListAnchors();
+        } catch (const std::exception& e) {
+            err_ << e.what() << "\n";
+            return kExitFailure;
+        }
+    }
     if (password && *password == kFromInput) {
         const auto read =
             ReadPassword(cmd->name == "--login" ? "Senha do site: " : "Senha do certificado: ");
@@ -206,7 +223,7 @@ int TMonitorCli::Run(const std::vector<std::string>& args) {
     }
     try {
         // One program at a time on a folder's files, for the whole run.
-        EnsureDir(ApplicationDir());
+        CriarPastaDoAplicativo(ApplicationDir());
         const auto lock = TFolderLock::TryAcquire(ApplicationDir(), "quelvo-monitor");
         if (!lock) {
             err_ << "A pasta " << ApplicationDir() << " está em uso ("
@@ -369,6 +386,20 @@ int TMonitorCli::ListCertificates() {
     }
     if (!tokenProblem.empty()) {
         err_ << "Os tokens e cartões não foram consultados: " << tokenProblem << "\n";
+    }
+    return kExitOk;
+}
+
+int TMonitorCli::ListAnchors() {
+    const TTrustAnchors anchors = TTrustAnchors::Load(ApplicationDir() + "ac-confiaveis/");
+    out_ << "Titular\tVencimento\tSHA-256\tOrigem\n";
+    for (const auto& a : anchors.Anchors()) {
+        out_ << a.certificate.SimpleName() << "\t" << FormatShortDate(a.certificate.NotAfter())
+             << "\t" << Sha256Fingerprint(a.certificate.Get()) << "\t"
+             << (a.embutida ? "embutida no aplicativo (" + a.arquivo + ")" : a.arquivo) << "\n";
+    }
+    for (const auto& p : anchors.Problems()) {
+        out_ << "Não lido: " << p.arquivo << " (" << p.motivo << ")\n";
     }
     return kExitOk;
 }

@@ -31,6 +31,7 @@ private:
 
     int ImportCertificate(const std::string& file, const std::string& password);
     int ListCertificates();
+    int ListAnchors();
     int Login(const std::string& usuario, const std::string& senha);
     int Monitor(bool continuous);
     int Register(const std::vector<std::string>& values, bool yes);

@@ -13,6 +13,7 @@
 #include <system_error>
 #include <utility>
 
+#include "common/LocalDoAplicativo.h"
 #include "common/SafeFile.h"
 #include "common/Version.h"
 #include "common/Win1252.h"
@@ -29,14 +30,6 @@ std::string WithSlash(std::string dir) {
         dir += '/';
     }
     return dir;
-}
-
-std::string ExecutableDir() {
-    const std::string exe = RunningExecutable();
-    if (exe.empty()) {
-        return WithSlash(std::filesystem::current_path().string());
-    }
-    return WithSlash(std::filesystem::path(exe).parent_path().string());
 }
 
 // Reads "a.b.c.d" (each 0..65535) at the start of `s`.
@@ -67,7 +60,7 @@ bool ParseVersion(std::string_view s, std::string& out) {
 std::string ApplicationDir() {
     std::lock_guard lock(gDirMutex);
     if (gAppDir.empty()) {
-        gAppDir = ExecutableDir();
+        gAppDir = LocalDoAplicativo(RunningExecutable()).pasta;
     }
     return gAppDir;
 }

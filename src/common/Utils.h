@@ -12,8 +12,10 @@ namespace quelvo {
 // Caption of every message box and the program's title.
 inline constexpr const char* kAppTitle = "Quelvo do Site Travon";
 
-// The folder every program file is named against, with a trailing "/". By default the folder of
-// the running executable; the headless program's --pasta and the tests name another.
+// The folder every program file is named against, with a trailing "/": by default where this
+// copy keeps its files (LocalDoAplicativo: beside the executable, or the user's data folder for
+// an installed copy); the headless program's --pasta and the tests name another. Raises
+// std::runtime_error when an installed copy finds no home folder.
 std::string ApplicationDir();
 void SetApplicationDir(const std::string& dir);
 // The full path of the running executable.

@@ -1,17 +1,16 @@
 #include "dfe/TSoapHttpTransport.h"
 
 #include <curl/curl.h>
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include "common/TextTrim.h"
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
-#include "common/SafeFile.h"
+#include "dfe/TTrustAnchors.h"
 
 namespace quelvo {
 
@@ -50,8 +49,9 @@ struct TSoapHttpTransport::Impl {
     // until the handle is renewed, as its connections hold the key.
     std::shared_ptr<const TClientCredentials> onToken;
     bool presentOnToken = false;  // this call presents them
-    std::string anchorsFolder;    // the folder the anchors below came from
-    std::vector<X509Ptr> anchors;
+    // The folder the anchors below came from (none loaded yet).
+    std::optional<std::string> anchorsFolder;
+    std::vector<TTrustAnchors::Anchor> anchors;
     long connections = 0;
     // The stall check: when bytes last moved, and how long a call may go without.
     std::chrono::steady_clock::time_point lastMove;
@@ -87,42 +87,14 @@ struct TSoapHttpTransport::Impl {
         return 0;
     }
 
+    // The built-in roots and the folder's files, read once per folder for the life of the
+    // transport.
     void LoadAnchors(const std::string& folder) {
-        if (folder == anchorsFolder) {
+        if (anchorsFolder == folder) {
             return;
         }
         anchorsFolder = folder;
-        anchors.clear();
-        std::error_code ec;
-        std::vector<std::filesystem::path> files;
-        for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
-            const auto ext = e.path().extension();
-            if (ext == ".pem" || ext == ".crt") {
-                files.push_back(e.path());
-            }
-        }
-        std::sort(files.begin(), files.end());
-        for (const auto& f : files) {
-            try {
-                const std::string bytes = ReadWholeFile(f.string());
-                BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
-                bool found = false;
-                while (X509* c = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)) {
-                    anchors.emplace_back(c);
-                    found = true;
-                }
-                // Authorities often publish their roots as DER files.
-                const auto* der = reinterpret_cast<const unsigned char*>(bytes.data());
-                if (!found) {
-                    if (X509* c = d2i_X509(nullptr, &der, static_cast<long>(bytes.size()))) {
-                        anchors.emplace_back(c);
-                    }
-                }
-            } catch (...) {
-                // an unreadable file adds nothing
-            }
-        }
-        LastOpenSslError();
+        anchors = TTrustAnchors::Load(folder).Anchors();
     }
 
     // Runs for every new TLS context: the extra anchors join the system's, and the server
@@ -132,7 +104,7 @@ struct TSoapHttpTransport::Impl {
         auto* impl = static_cast<Impl*>(self);
         X509_STORE* store = SSL_CTX_get_cert_store(ctx);
         for (const auto& a : impl->anchors) {
-            X509_STORE_add_cert(store, a.get());
+            X509_STORE_add_cert(store, a.certificate.Get());
         }
         X509_VERIFY_PARAM_set_flags(SSL_CTX_get0_param(ctx), X509_V_FLAG_NO_CHECK_TIME);
         if (const auto& token = impl->onToken; token && impl->presentOnToken) {
@@ -320,8 +292,9 @@ std::string TSoapHttpTransport::TrustHint(void* handle) const {
     }
     return "\r\nA cadeia do certificado do servidor não é confiável (" +
            std::string(X509_verify_cert_error_string(verify)) +
-           "). Coloque os certificados das autoridades certificadoras raiz da ICP-Brasil "
-           "(arquivos .crt ou .pem) na pasta " +
+           "): nem as raízes da ICP-Brasil embutidas no aplicativo nem as autoridades "
+           "certificadoras do sistema a cobrem. Coloque o certificado da autoridade "
+           "certificadora raiz dessa cadeia (arquivo .crt ou .pem) na pasta " +
            (TrustAnchorsFolder.empty() ? std::string("ac-confiaveis/") : TrustAnchorsFolder) +
            " do aplicativo.";
 }

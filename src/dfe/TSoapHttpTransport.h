@@ -11,9 +11,9 @@ namespace quelvo {
 // certificate and returns the answer's body as received. One curl handle lives as long as the
 // transport (and so as its client): consecutive calls reuse the TLS connection; a call with
 // another certificate opens a new one. The server's chain is verified against the system's
-// authorities plus the files of an extra folder, and its name against the host of the address;
-// its dates are not checked. The HTTP status is not examined. Raises std::runtime_error with the
-// texts the call template wraps.
+// authorities, the ICP-Brasil roots built into the program and the files of an extra folder
+// (TTrustAnchors), and its name against the host of the address; its dates are not checked. The
+// HTTP status is not examined. Raises std::runtime_error with the texts the call template wraps.
 class TSoapHttpTransport {
 public:
     // 60 s to connect; a call that moves no byte for 120 s fails, and so does one that has not
@@ -41,7 +41,8 @@ public:
     std::string Url;
     bool PresentCertificate = true;
     bool Secure = true;
-    // Folder of extra trust anchors (".pem" and ".crt" files, PEM or DER); "" for none.
+    // Folder of extra trust anchors (".pem" and ".crt" files, PEM or DER); "" for none. The
+    // built-in roots are trusted in every case.
     std::string TrustAnchorsFolder;
     // Stall time-out in seconds and deadline in milliseconds (0 takes the default); the tests
     // shorten them.

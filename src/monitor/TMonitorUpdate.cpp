@@ -14,6 +14,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "common/LocalDoAplicativo.h"
 #include "common/SafeFile.h"
 #include "common/TextTrim.h"
 #include "common/Utils.h"
@@ -152,7 +153,8 @@ TMonitorUpdate::TMonitorUpdate(std::string appDir, std::string executavel, pid_t
     : AppDir(std::move(appDir)),
       Executavel(std::move(executavel)),
       Processo(processo),
-      ChavePublica(TReleaseSignature::ChaveDoPrograma()) {}
+      ChavePublica(TReleaseSignature::ChaveDoPrograma()),
+      Ligada(!CopiaInstalada(Executavel)) {}
 
 TMonitorUpdate::~TMonitorUpdate() {
     std::lock_guard lock(mutex_);
@@ -173,6 +175,9 @@ void TMonitorUpdate::Reaproveitar() {
 }
 
 void TMonitorUpdate::IniciarVerificacao(const TTravonHttpProxy& proxy) {
+    if (!Ligada) {
+        return;
+    }
     std::lock_guard lock(mutex_);
     Reaproveitar();
     auto v = std::make_unique<Verificacao>();
@@ -196,6 +201,9 @@ bool TMonitorUpdate::Verificando() const {
 }
 
 void TMonitorUpdate::Verificar(const TTravonHttpProxy& proxy) const {
+    if (!Ligada) {
+        return;
+    }
     std::string aviso;
     try {
         VerificarOuFalhar(proxy, aviso);
@@ -353,6 +361,9 @@ std::string TMonitorUpdate::Script() const {
 bool TMonitorUpdate::OfferUpdate(
     const std::function<std::optional<bool>(const std::string&)>& confirm,
     const TDateTime& hoje) const {
+    if (!Ligada) {
+        return false;
+    }
     try {
         const std::string baixado = AppDir + kBaixado;
         if (!FileExists(baixado) || FileVersion(baixado) == FileVersion(Executavel)) {

@@ -25,6 +25,8 @@ namespace quelvo {
 // A download is kept only when it is a whole executable for this machine carrying the version the
 // site announced and a release signature that verifies with the program's release key (see
 // TReleaseSignature); anything else is deleted, never offered, and the log says why.
+// A copy installed by the package does not replace itself (the package manager updates it): for
+// it there is neither check nor offer.
 class TMonitorUpdate {
 public:
     static constexpr const char* kBaixado = "QuelvoAtualizado.exe";
@@ -53,6 +55,8 @@ public:
     // refused a file: at most one line per check. Called on the check's thread or the offer's,
     // never while a file of the update is being worked on.
     std::function<void(const std::string&)> EscreveLog;
+    // False for a copy installed by the package.
+    bool Ligada;
 
     // Starts one check on its own thread, with its own copy of the proxy.
     void IniciarVerificacao(const TTravonHttpProxy& proxy);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "common/LocalDoAplicativo.h"
 #include "common/Utils.h"
 #include "shell/TAplicacao.h"
 #include "shell/TF_Principal.h"
@@ -40,6 +41,8 @@ int main(int argc, char** argv) {
     // Before anything is read: an older copy saves its files first.
     std::unique_ptr<TInstanciaUnica> instancia;
     try {
+        // An installed copy's folder is made on its first start.
+        CriarPastaDoAplicativo(ApplicationDir());
         std::string motivo;
         instancia = TInstanciaUnica::Assumir(ApplicationDir(), motivo);
         if (!instancia) {

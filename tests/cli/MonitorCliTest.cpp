@@ -15,6 +15,7 @@
 #include "TSiteStandIn.h"
 #include "certificates/TCertificate.h"
 #include "common/TFolderLock.h"
+#include "dfe/TTrustAnchors.h"
 #include "support/SharedPki.h"
 #include "support/SoftHsm.h"
 #include "support/TempDir.h"
@@ -85,7 +86,8 @@ TEST(MonitorCli, UsageAndVersion) {
 TEST(MonitorCli, ReadingCommandsRefuseAMissingFolder) {
     TempDir dir;
     const std::string missing = dir.File("nao-existe");
-    for (const char* command : {"--ciclo", "--continuo", "--empresas", "--certificados", ""}) {
+    for (const char* command :
+         {"--ciclo", "--continuo", "--empresas", "--certificados", "--cadeias", ""}) {
         const auto r = Monitor("--pasta '" + missing + "' " + command);
         EXPECT_EQ(r.code, 2) << command;
         EXPECT_EQ(r.out, "A pasta " + missing + " não existe.\n") << command;
@@ -217,6 +219,54 @@ TEST(MonitorCli, ImportAndListCertificates) {
                          "\ttoken Token CLI\n"),
               std::string::npos)
         << r.out;
+}
+
+TEST(MonitorCli, ListsTheTrustAnchorsOfTheNationalService) {
+    TempDir dir;
+    const std::string app = dir.path().string() + "/";
+    std::filesystem::create_directories(app + "ac-confiaveis");
+    X509* testRoot = SharedPki().Root();
+    dir.Write("ac-confiaveis/raiz-teste.pem", testpki::CertPem(testRoot));
+    std::filesystem::create_symlink("sumiu.crt", app + "ac-confiaveis/quebrado.pem");
+    // Listing only reads: it is served while another program holds the folder.
+    const auto held = TFolderLock::TryAcquire(app, "quelvo");
+    ASSERT_TRUE(held);
+
+    const auto r = Monitor("--pasta '" + app + "' --cadeias");
+    EXPECT_EQ(r.code, 0) << r.out;
+    const auto date = [](X509* c) {
+        return FormatShortDate(TCertificate(X509Ptr(X509_dup(c))).NotAfter());
+    };
+    const auto& builtIn = TTrustAnchors::BuiltIn();
+    ASSERT_EQ(builtIn.size(), 3u);
+    const std::string expected =
+        "Titular\tVencimento\tSHA-256\tOrigem\n"
+        "Autoridade Certificadora Raiz Brasileira v5\t" +
+        date(builtIn[0].certificate.Get()) +
+        "\tCA:A5:3F:C6:09:1C:69:51:88:7C:97:6E:37:8F:6E:F8:9A:A6:37:7C:55:D9:7B:64:75:42:2B:71:"
+        "ED:7E:9B:17\tembutida no aplicativo (ac-raiz-icp-brasil-v5.pem)\n"
+        "Autoridade Certificadora Raiz Brasileira v10\t" +
+        date(builtIn[1].certificate.Get()) +
+        "\t6E:0B:FF:06:9A:26:99:4C:15:DE:2C:48:88:CC:54:AF:84:88:2E:54:95:B7:FB:F6:6B:E9:CC:FF:"
+        "EC:74:89:F6\tembutida no aplicativo (ac-raiz-icp-brasil-v10.pem)\n"
+        "Autoridade Certificadora Raiz Brasileira v12\t" +
+        date(builtIn[2].certificate.Get()) +
+        "\tD8:47:8E:37:CE:19:C6:90:CF:65:73:81:E6:8F:E6:00:E4:E1:A0:42:53:68:30:F0:68:47:E0:3E:"
+        "55:4C:4B:01\tembutida no aplicativo (ac-raiz-icp-brasil-v12.pem)\n" +
+        TCertificate(X509Ptr(X509_dup(testRoot))).SimpleName() + "\t" + date(testRoot) + "\t" +
+        Sha256Fingerprint(testRoot) + "\t" + app +
+        "ac-confiaveis/raiz-teste.pem\n"
+        "Não lido: " +
+        app + "ac-confiaveis/quebrado.pem (No such file or directory)\n";
+    EXPECT_EQ(r.out, expected);
+
+    // Without the folder, the built-in roots alone.
+    std::filesystem::remove_all(app + "ac-confiaveis");
+    const auto bare = Monitor("--pasta '" + app + "' --cadeias");
+    EXPECT_EQ(bare.code, 0);
+    EXPECT_EQ(
+        bare.out,
+        expected.substr(0, expected.find(TCertificate(X509Ptr(X509_dup(testRoot))).SimpleName())));
 }
 
 TEST(MonitorCli, LoginStoresTheCredentialsAndAsksTheSite) {

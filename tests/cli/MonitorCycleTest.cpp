@@ -56,6 +56,18 @@ void StoreLogin(MonitorWorld& w) {
     w.dir.Write("Config.dat", "[Config]\r\nUsuario=ana@empresa.com\r\nSenha=segredo\r\n");
 }
 
+// The stored login, company A registered, and one new invoice summary for it; its key.
+std::string OneNewSummary(MonitorWorld& w) {
+    StoreLogin(w);
+    w.Register(w.a, w.a.cnpj);
+    w.param.Empresas.Salvar(w.dir.File("Empresas2.dat"));
+    standin::ResumoNFe r;
+    r.chNFe = "35261160746948000112550010000000011000000011";
+    r.cnpjEmitente = "60746948000112";
+    w.service.AddDocument(w.a.cnpj, 1, standin::ResNFeXml(r));
+    return r.chNFe;
+}
+
 TEST(MonitorCycle, RegisterThenRunCycles) {
     MonitorWorld w;
     StoreLogin(w);
@@ -216,6 +228,21 @@ TEST(MonitorCycle, ContinuousStopsOnSigterm) {
     EXPECT_NE(w.dir.Read("Config.dat").find("N60Minutos1=0"), std::string::npos);
 }
 
+TEST(MonitorCycle, EachLogEntryIsOnePlainLine) {
+    // What the journal or a pipe gets: a site answer with a line break and a terminal's escape
+    // sequence stays on its entry's line, without the control characters.
+    MonitorWorld w;
+    const std::string chNFe = OneNewSummary(w);
+    w.site.ScriptUpload(chNFe, standin::Response{200, "", {}, "Recusada\r\nlinha 2\x1b[2J"});
+    const auto run = Monitor(w, {"--ciclo"});
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(
+        run.out.find(" Erro ao inserir a chave " + chNFe + " Descrição: Recusada linha 2[2J\n"),
+        std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.out.find_first_of("\r\x1b"), std::string::npos) << run.out;
+}
+
 TEST(MonitorCycle, ContinuousStopsCleanlyOnAnEarlySigterm) {
     // SIGTERM while the program still logs in: it ends as cleanly as during a cycle.
     MonitorWorld w;
@@ -243,13 +270,7 @@ TEST(MonitorCycle, ContinuousStopsCleanlyOnAnEarlySigterm) {
 
 TEST(MonitorCycle, ACycleThatCannotRecordUploadsNothingAndSaysSo) {
     MonitorWorld w;
-    StoreLogin(w);
-    w.Register(w.a, w.a.cnpj);
-    w.param.Empresas.Salvar(w.dir.File("Empresas2.dat"));
-    standin::ResumoNFe r;
-    r.chNFe = "35261160746948000112550010000000011000000011";
-    r.cnpjEmitente = "60746948000112";
-    w.service.AddDocument(w.a.cnpj, 1, standin::ResNFeXml(r));
+    OneNewSummary(w);
     // The seen-lists cannot be replaced (as in a folder made read-only, or on a full disk).
     std::filesystem::create_directory(w.dir.File("ConsultadosNums.dat"));
     const auto run = Monitor(w, {"--ciclo"});

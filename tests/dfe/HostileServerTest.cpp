@@ -63,8 +63,9 @@ TEST(HostileServer, AnUntrustedChainNamesTheAnchorsFolder) {
         << refused;
     const std::string hint =
         "\r\nA cadeia do certificado do servidor não é confiável (unable to get local issuer "
-        "certificate). Coloque os certificados das autoridades certificadoras raiz da ICP-Brasil "
-        "(arquivos .crt ou .pem) na pasta " +
+        "certificate): nem as raízes da ICP-Brasil embutidas no aplicativo nem as autoridades "
+        "certificadoras do sistema a cobrem. Coloque o certificado da autoridade certificadora "
+        "raiz dessa cadeia (arquivo .crt ou .pem) na pasta " +
         folder + " do aplicativo.";
     EXPECT_EQ(refused.substr(refused.size() - hint.size()), hint) << refused;
 

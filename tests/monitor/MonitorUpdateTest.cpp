@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "TSiteStandIn.h"
+#include "common/LocalDoAplicativo.h"
 #include "common/SafeFile.h"
 #include "common/TextTrim.h"
 #include "common/Utils.h"
@@ -388,6 +389,37 @@ TEST(MonitorUpdate, TheOfferAndWhenItIsMade) {
             EXPECT_FALSE(FileExists(m.app + TMonitorUpdate::kBaixado)) << c.what;
         }
     }
+}
+
+TEST(MonitorUpdate, AnInstalledCopyNeitherChecksNorOffers) {
+    Mundo m;
+    m.site.SetVersion("1.7.0.0", Assinado(Executavel("1.7.0.0")));
+    // A download left from the days of a portable copy on the same folder.
+    WriteFileAtomic(m.app + TMonitorUpdate::kBaixado, Assinado(Executavel("1.8.0.0")), 0755);
+    // The same folder, run by the copy the package installed: the package manager updates it.
+    TMonitorUpdate instalada(m.app, std::string(kPastaDosProgramas) + "/quelvo", ::getpid());
+    instalada.ChavePublica = Nossa().PublicPem();
+    EXPECT_FALSE(instalada.Ligada);
+    instalada.Verificar({});
+    instalada.IniciarVerificacao({});
+    EXPECT_FALSE(instalada.Verificando());
+    EXPECT_TRUE(m.site.Requests().empty());
+    bool perguntou = false;
+    EXPECT_FALSE(instalada.OfferUpdate(
+        [&](const std::string&) {
+            perguntou = true;
+            return false;
+        },
+        TDateTime::Now()));
+    EXPECT_FALSE(perguntou);
+    EXPECT_FALSE(FileExists(m.app + TMonitorUpdate::kNaoAtualizar));
+
+    // The portable copy of that folder checks as before.
+    const auto portatil = m.Atualizacao();
+    EXPECT_TRUE(portatil->Ligada);
+    portatil->Verificar({});
+    EXPECT_EQ(m.Downloads(), 1);
+    EXPECT_EQ(m.Pendente(), "1.7.0.0");
 }
 
 // A process standing in for the program that ends: the installing script waits for it.

@@ -70,6 +70,17 @@ void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mod
     }
 }
 
+void AppendToFile(const std::string& path, std::string_view bytes, mode_t mode) {
+    TFileDescriptor fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, mode));
+    if (fd.get() < 0) {
+        RaiseErrno(path);
+    }
+    WriteAll(fd.get(), bytes, path);
+    if (fd.Close() != 0) {
+        RaiseErrno(path);
+    }
+}
+
 std::string ReadWholeFile(const std::string& path) {
     return ReadFileStart(path, std::string::npos);
 }

@@ -13,6 +13,11 @@ namespace quelvo {
 // `mode` is the new file's permission (owner-only by default: several files hold passwords).
 void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mode = 0600);
 
+// Appends the bytes to the file (created with `mode` when missing) in one write: a line appended
+// so is whole or, after a crash, cut short at the end of the file. No fsync: a process killed
+// after the call loses nothing the kernel has. Raises std::system_error.
+void AppendToFile(const std::string& path, std::string_view bytes, mode_t mode = 0600);
+
 // Reads a whole file. Raises std::system_error when it cannot be opened or read.
 std::string ReadWholeFile(const std::string& path);
 // Reads at most `limit` bytes from the start of a file; `whole` (when given) tells whether that

@@ -2,11 +2,16 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "certificates/TCertificateStore.h"
@@ -52,15 +57,53 @@ struct TConsultasAmbiente {
     void PrepararCliente(TNFeClient& client, const TTravonHttpProxy& proxy) const;
 };
 
-// One monitoring cycle on its own thread: walks the registry, queries the national service for
-// every waiting company, NSU by NSU from the newest down, uploads every new invoice summary to the
-// site and records what was handled in the seen-lists. It reaches the program only through the
-// six synchronised calls. Whoever starts it joins it (Join, or the destructor).
-// What it records reaches the files early: the seen-lists are saved before the first upload (the
-// check that the folder can be written), after every company's turn and at least once every
-// `gravacao` during a walk. A save that fails is shown at once (log line, status text, the
-// company's status, `ErroGravacao`) and ends the cycle: nothing is uploaded that could not be
-// recorded.
+// The keys being uploaded at this moment by some company's turn. "Already sent?" and "record as
+// sent" are one step for a key: a turn that meets a key another turn is sending waits for that
+// upload, then finds the key recorded (and sends nothing) or, if it failed, sends it itself.
+class TEnviosEmCurso {
+public:
+    // Holds a key for one turn until it goes.
+    class Reserva {
+    public:
+        Reserva() = default;
+        Reserva(TEnviosEmCurso* dono, std::string chave)
+            : dono_(dono), chave_(std::move(chave)) {}
+        Reserva(Reserva&& o) noexcept
+            : dono_(std::exchange(o.dono_, nullptr)), chave_(std::move(o.chave_)) {}
+        Reserva& operator=(Reserva&&) = delete;
+        ~Reserva() {
+            if (dono_) {
+                dono_->Liberar(chave_);
+            }
+        }
+        explicit operator bool() const { return dono_ != nullptr; }
+
+    private:
+        TEnviosEmCurso* dono_ = nullptr;
+        std::string chave_;
+    };
+
+    // Waits while another turn sends the key; then holds it for this turn, unless `enviada` (read
+    // while no other turn holds the key) says it was sent: then an empty reservation.
+    Reserva Reservar(const std::string& chave, const std::function<bool()>& enviada);
+
+private:
+    void Liberar(const std::string& chave);
+    std::mutex mutex_;
+    std::condition_variable livre_;
+    std::unordered_set<std::string> chaves_;
+};
+
+// One monitoring cycle on its own thread: walks the registry and runs the turn of every waiting
+// company (TTurnoEmpresa: the national service's rules for one CNPJ, the queries and the
+// uploads), up to `ConsultasSimultaneas` turns at the same time, never two of one CNPJ, in the
+// registry's order. It reaches the program only through the six synchronised calls. Whoever
+// starts it joins it (Join, or the destructor).
+// What it records reaches the files early: each record of an upload is appended to the
+// seen-list files at once; the whole lists are saved before the first upload (the check that
+// the folder can be written), after every company's turn and at least once every `gravacao`,
+// one save at a time. A save that fails is shown at once (log line, status text, the company's
+// status, `ErroGravacao`) and ends the cycle: nothing is uploaded that could not be recorded.
 class TConsultas {
 public:
     TConsultas(TConsultasParam& param, IConsultasSync& sync, TConsultasAmbiente ambiente);
@@ -76,11 +119,8 @@ public:
     // The cycle itself (Start runs it on the worker's thread).
     void Execute();
 
-    // Invoice-key upload.
+    // The user's numeric identity from the site (kept when the request fails).
     void ObterIDUsuario();
-    void ProcessarDocumentos(TNFeClient& client, const std::string& cnpj, long long nsu);
-    bool EnviarChave(const TresNFe& resumo, const std::string& cnpj, int nsu);
-    void NotificarNota(const std::string& de, const std::string& para);
     // The fifteen-element payload of an upload.
     static std::string MontarPayload(const TresNFe& resumo, const std::string& cnpj,
                                      const std::string& idUsuario, int nsu);
@@ -88,64 +128,62 @@ public:
     void Configurar(TNFeClient& client) const;
     // Deletes every file in the folder and its subfolders, keeping the folders.
     static void LimparPastaTemp(const std::string& folder);
+    // One log line, dated now.
     void Log(const std::string& text);
+    // Log lines that appear together, none of another turn's between them.
+    void LogBloco(const std::vector<std::string>& linhas);
 
-    // The worker's own fields, handed across in the synchronised calls.
-    int Progresso = 0;
-    int MaxNSU = 0;
-    bool Ativo = false;
-    int NovasNotas = 0;
-
-private:
-    void Turno(const EmpresaPtr& empresa, TNFeClient& client);
-    // The default mode: NSU 0 for maxNSU, then one NSU per query from maxNSU down.
-    void Caminhada(TNFeClient& client, const std::string& cnpj, int uf);
-    // The sequential mode: distNSU from the stored ultNSU, up to 50 documents per answer, until
-    // the service has nothing more; then the CNPJ rests.
-    void TurnoSequencial(TNFeClient& client, const std::string& cnpj, int uf);
-    // The summaries the sequential mode could not deliver yet, sent again without any query.
-    void EnviarPendentes(const std::string& cnpj);
-    // Records what a document needs when nothing is to be sent for it (a full invoice, an event,
-    // a summary already handled), with query key d followed by n. False for a summary to send.
-    bool RegistrarSemEnvio(const TdocZipCollectionItem& item, const std::string& cnpj, long long n);
-    void RegistrarEnviado(const std::string& chave, const std::string& queryKey);
-    // Counts a consNSU in the CNPJ's own budget before it is sent. False when the budget is used
-    // up (`limite_` then says until when): the query must not be sent. Raises when the count
-    // cannot be written.
-    bool ReservarConsulta(const std::string& cnpj);
-    // The status and log lines of a turn that ended without a rejection.
-    void FimDoTurno(const EmpresaPtr& empresa);
-    // A 656: the company's turn ends, and its CNPJ rests.
-    void ConsumoIndevido(const EmpresaPtr& empresa, const std::string& cnpj, const ENFeRejeicao& e);
-    void Descansar(const std::string& cnpj, int cStat);
-    void LogNovasNotas(const EmpresaPtr& empresa);
-    // Logs, once, what the readers of the rule files left out of a damaged file.
-    void AvisarArquivosDanificados();
+    // What the turns share with their cycle.
+    TConsultasParam& Param() { return param_; }
+    IConsultasSync& Sync() { return sync_; }
+    const TConsultasAmbiente& Ambiente() const { return ambiente_; }
+    TEnviosEmCurso& EnviosEmCurso() { return enviosEmCurso_; }
+    // Read once at the start of the cycle from "Config.dat".
+    bool Sequencial() const { return sequencial_; }
+    int Simultaneas() const { return simultaneas_; }
+    // A turn's progress: the shared Progresso := `progresso`, and Ativo refreshed.
+    void AtualizarProgresso(int progresso);
     // Saves both seen-lists when they changed since the last save (`sempre`: in any case). False
     // once a save has failed: the failure is shown and the cycle uploads nothing more.
     bool GravarListas(bool sempre = false);
     // GravarListas when `gravacao` has passed since the last save.
     void GravarSeVencido();
-    bool PodeEnviar() const { return falhaGravacao_.empty(); }
+    // A record that could not be written: shown as a failed save, and no more uploads.
+    void FalhaDeGravacao(const std::string& motivo);
+    bool PodeEnviar() const { return !falhou_; }
+    std::string FalhaGravacao() const;
+
+    // The worker's own fields, handed across in the synchronised calls. Every running turn
+    // reads Ativo; Progresso is the last turn's that reported.
+    int Progresso = 0;
+    std::atomic<bool> Ativo{false};
+
+private:
+    // Runs the turns of the waiting companies, `simultaneas_` at a time.
+    void Turnos();
+    // Shows why the seen-lists cannot be saved, and stops the uploads; runs under `gravacao_`.
+    void FalharLocked(const std::string& motivo);
 
     TConsultasParam& param_;
     IConsultasSync& sync_;
     TConsultasAmbiente ambiente_;
     std::thread thread_;
     std::atomic<bool> finished_{false};
-    // Upload attempts in a row that got no answer from the site (not a refusal: no answer).
-    int falhasDeEnvio_ = 0;
-    // The turn stopped at the CNPJ's own budget of consNSU queries: until when.
-    std::optional<TDescansos::Descanso> limite_;
-    // The turn read nothing from the service because this many summaries still wait to be sent.
-    size_t retidos_ = 0;
-    // The last save of the seen-lists: when, and the lists' versions it wrote.
-    std::chrono::steady_clock::time_point ultimaGravacao_{};
+    bool sequencial_ = true;
+    int simultaneas_ = 1;
+    TEnviosEmCurso enviosEmCurso_;
+    std::mutex progresso_;  // one turn's progress call at a time
+    std::mutex log_;        // one turn's block of lines at a time
+    // The saves of the seen-lists: one at a time; when the last one was, and the lists' versions
+    // it wrote.
+    mutable std::mutex gravacao_;
+    std::atomic<int64_t> ultimaGravacaoNs_{0};
     bool gravou_ = false;
     uint64_t versaoConsultados_ = 0;
     uint64_t versaoNums_ = 0;
     // Why the seen-lists could not be saved; "" while they can.
     std::string falhaGravacao_;
+    std::atomic<bool> falhou_{false};
 };
 
 // Upload attempts in a row without an answer after which the sequential mode stops sending for

@@ -21,6 +21,12 @@ void TConsultasParam::SalvarListas(const std::string& appDir) const {
     Consultados.SaveToFile(appDir + "Consultados.dat");
 }
 
+void TConsultasParam::RegistrarEnviado(const std::string& appDir, const std::string& chave,
+                                       const std::string& queryKey) {
+    ConsultadosNums.AddAndAppend(queryKey, appDir + "ConsultadosNums.dat");
+    Consultados.AddAndAppend(chave, appDir + "Consultados.dat");
+}
+
 void TConsultasParam::AplicarLogin(const TLoginResult& login) {
     if (login.checkAtivado) {
         Ativo = *login.checkAtivado;

@@ -36,12 +36,20 @@ public:
     // Why the worker could not save the seen-lists the last time it tried ("" after a save that
     // worked): while they cannot be saved, no cycle uploads anything.
     Guarded<std::string> ErroGravacao;
+    // How many companies' turns the running cycle has in flight.
+    std::atomic<int> TurnosEmCurso{0};
 
     // Loads each seen-list from its file in the application folder when the file exists
     // ("Consultados.dat", "ConsultadosNums.dat"); a missing file leaves its list as it is.
     // First, as the program's start that it is, removes the temporary files that a crash during
     // a write left in the folder (".Consultados.dat.XXXXXX", ... and those of "certificados/").
     void CarregarListas(const std::string& appDir);
+    // Records an upload the site took (or a document that needs none): the query key, then the
+    // invoice key, each added to its list when absent and appended to its file at once, so that
+    // it is on disk before the next request. Raises when a file cannot be written (the lists
+    // keep the keys).
+    void RegistrarEnviado(const std::string& appDir, const std::string& chave,
+                          const std::string& queryKey);
     // What a site login decided: the monitoring switched on or off, and the site user.
     void AplicarLogin(const TLoginResult& login);
     // Writes both seen-lists to their files, also when empty: the query keys first, so that a

@@ -25,7 +25,7 @@ void TConsultasSync::InicioRodada(TConsultas& worker) {
     }
     Synchronize([&] {
         param_.Executando = true;
-        worker.Ativo = param_.Ativo;
+        worker.Ativo = param_.Ativo.load();
     });
 }
 
@@ -36,7 +36,7 @@ void TConsultasSync::AtualizaProgresso(TConsultas& worker) {
     }
     Synchronize([&] {
         param_.Progresso = worker.Progresso;
-        worker.Ativo = param_.Ativo;
+        worker.Ativo = param_.Ativo.load();
     });
 }
 

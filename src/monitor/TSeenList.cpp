@@ -199,9 +199,26 @@ void TSeenList::LoadFromFile(const std::string& path) {
             start = i + 1;
         }
     }
-    if (start < all.size()) {
-        AddLocked(all.substr(start));
+    // What follows the last line break was cut short by a crash during an append: a part of a
+    // key could pass for another key.
+}
+
+bool TSeenList::AddAndAppend(std::string_view entry, const std::string& path) {
+    std::lock_guard saving(saveMutex_);
+    {
+        std::lock_guard lock(mutex_);
+        if (ContainsLocked(entry, HashIgnoringCase(entry))) {
+            return false;
+        }
+        AddLocked(entry);
     }
+    std::string line(entry);
+    if (!IsAscii(line)) {
+        line = Utf8ToWin1252(line);
+    }
+    line += "\r\n";
+    AppendToFile(path, line, 0644);
+    return true;
 }
 
 void TSeenList::SaveToFile(const std::string& path) const {

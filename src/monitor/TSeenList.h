@@ -32,7 +32,14 @@ public:
     std::vector<std::string> Entries() const;
     void Clear();
 
-    // Replaces the entries with the lines of the file (CR LF, LF or CR; Windows-1252).
+    // Adds the entry when it is absent and appends it, as one whole line, to the file (created
+    // when missing): the record is on disk without a whole save. One writer at a time with
+    // SaveToFile, so a save never loses an appended line. Returns whether it was added; raises
+    // std::system_error when the file cannot be written (the entry stays in the list).
+    bool AddAndAppend(std::string_view entry, const std::string& path);
+
+    // Replaces the entries with the lines of the file (CR LF, LF or CR; Windows-1252). A last
+    // line without its line break is a write a crash cut short, and is left out.
     // Raises std::system_error when the file cannot be read.
     void LoadFromFile(const std::string& path);
     // Writes every entry followed by CR LF, in Windows-1252, replacing the file whole at once.

@@ -53,7 +53,9 @@ Result Monitor(MonitorWorld& w, const std::vector<std::string>& args,
 }
 
 void StoreLogin(MonitorWorld& w) {
-    w.dir.Write("Config.dat", "[Config]\r\nUsuario=ana@empresa.com\r\nSenha=segredo\r\n");
+    TProfileFile config(w.dir.File("Config.dat"));
+    config.WriteString("Config", "Usuario", "ana@empresa.com");
+    config.WriteString("Config", "Senha", "segredo");
 }
 
 // The stored login, company A registered, and one new invoice summary for it; its key.

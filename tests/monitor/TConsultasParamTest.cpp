@@ -24,7 +24,7 @@ TEST(SharedState, SeenListsLoadWhenPresentAndAlwaysSave) {
     EXPECT_EQ(dir.Read("Consultados.dat"), "");
     EXPECT_EQ(dir.Read("ConsultadosNums.dat"), "");
 
-    dir.Write("ConsultadosNums.dat", "123456780001951234\n123456780001951233");
+    dir.Write("ConsultadosNums.dat", "123456780001951234\n123456780001951233\n");
     TConsultasParam other;
     other.CarregarListas(app);
     EXPECT_EQ(other.Consultados.Count(), 0u);

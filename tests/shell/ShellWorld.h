@@ -82,7 +82,9 @@ public:
 
     // Stores the site credentials as the login dialog does.
     void Credenciais(const std::string& usuario = kUsuario, const std::string& senha = kSenha) {
-        dir.Write("Config.dat", "[Config]\r\nUsuario=" + usuario + "\r\nSenha=" + senha + "\r\n");
+        // The one-NSU walk, one company at a time: the window's tests follow one walk in order.
+        dir.Write("Config.dat", "[Config]\r\nUsuario=" + usuario + "\r\nSenha=" + senha +
+                                    "\r\nConsultaSequencial=0\r\nConsultasSimultaneas=1\r\n");
     }
 
     // Registers companies in "Empresas2.dat", as an earlier run left them.

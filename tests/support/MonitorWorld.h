@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "TSiteStandIn.h"
+#include "common/ConsultaSequencial.h"
+#include "common/ProfileFile.h"
 #include "monitor/TConsultasSync.h"
 #include "monitor/TMonitorSchedule.h"
 #include "support/DfeWorld.h"
@@ -73,11 +75,26 @@ private:
 // The worker's rests and (once UseUsageRules is called) the service's usage rules read `clock`.
 class MonitorWorld : public DfeWorld {
 public:
+    // The folder runs the one-NSU walk, one company at a time, unless a test says otherwise
+    // (UseDefaultQuerySettings): most behaviour tests follow one company's walk in order.
     MonitorWorld() : sync(param, AppDir()) {
         UseSite(site.HostPort());
         site.AddUser("ana@empresa.com", "segredo", "4242");
         param.Usuario.Set("ana@empresa.com");
         param.Ativo = true;
+        SetQuerySettings(false, 1);
+    }
+
+    void SetQuerySettings(bool sequencial, int simultaneas) {
+        TProfileFile config(dir.File("Config.dat"));
+        GravarConsultaSequencial(config, sequencial);
+        GravarConsultasSimultaneas(config, simultaneas);
+    }
+    // The settings of a folder that never chose them: sequential mode, several turns at once.
+    void UseDefaultQuerySettings() {
+        TProfileFile config(dir.File("Config.dat"));
+        config.WriteString("Config", "ConsultaSequencial", "");
+        config.WriteString("Config", "ConsultasSimultaneas", "");
     }
 
     void Register(const Company& c, const std::string& cnpjText, const std::string& uf = "SP") {

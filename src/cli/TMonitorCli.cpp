@@ -11,6 +11,7 @@
 #include <ostream>
 
 #include <atomic>
+#include <charconv>
 #include <csignal>
 
 #include "certificates/CertificateAccess.h"
@@ -44,12 +45,23 @@ struct Command {
 const std::map<std::string, size_t> kCommands = {
     {"--versao", 0},   {"--ajuda", 0}, {"--certificados", 0}, {"--importar-certificado", 1},
     {"--login", 2},    {"--ciclo", 0}, {"--continuo", 0},     {"--cadastrar", 4},
-    {"--empresas", 0}, {"--modo", 1},  {"--cadeias", 0}};
+    {"--empresas", 0}, {"--modo", 1},  {"--cadeias", 0},       {"--simultaneas", 1}};
 const std::map<std::string, size_t> kOptions = {{"--pasta", 1}, {"--senha", 1}, {"--sim", 0}};
 
 // Other spellings of two commands.
 const std::map<std::string, std::string> kAliases = {
     {"--help", "--ajuda"}, {"-h", "--ajuda"}, {"--version", "--versao"}};
+
+// The value of --simultaneas: a whole number from 1 to 32, written in decimal digits alone.
+std::optional<int> Simultaneas(const std::string& text) {
+    int n = 0;
+    const auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (text.empty() || ec != std::errc{} || p != text.data() + text.size() || n < 1 ||
+        n > kConsultasSimultaneasMaximo) {
+        return std::nullopt;
+    }
+    return n;
+}
 
 // The commands that only read the application folder: a folder that does not exist is a
 // mistake in the command line, never a new empty folder.
@@ -135,8 +147,12 @@ void TMonitorCli::PrintUsage(std::ostream& to) const {
           "                  horário da próxima consulta de uma empresa em espera)\n"
           "  --modo sequencial|nsu\n"
           "                  guarda o modo de consulta: sequencial (até 50 documentos por\n"
-          "                  consulta, a partir do último NSU lido) ou nsu (um documento por\n"
-          "                  consulta, do mais novo para o mais antigo; o padrão)\n"
+          "                  consulta, a partir do último NSU lido; o padrão) ou nsu (um\n"
+          "                  documento por consulta, do mais novo para o mais antigo, até 19\n"
+          "                  consultas por hora)\n"
+          "  --simultaneas N\n"
+          "                  guarda quantas empresas um ciclo consulta ao mesmo tempo (1 a 32;\n"
+          "                  o padrão é 8)\n"
           "  --certificados  lista os certificados (série, titular, vencimento e, para os que\n"
           "                  estão num token ou cartão, o nome do token)\n"
           "  --cadeias       lista as autoridades certificadoras em que a conexão com o serviço\n"
@@ -175,7 +191,8 @@ int TMonitorCli::Run(const std::vector<std::string>& args) {
     const bool hasSim = cmd->options.count("--sim") > 0;
     if (hasPassword != (cmd->name == "--importar-certificado") ||
         (hasSim && cmd->name != "--cadastrar") ||
-        (cmd->name == "--modo" && cmd->values[0] != "sequencial" && cmd->values[0] != "nsu")) {
+        (cmd->name == "--modo" && cmd->values[0] != "sequencial" && cmd->values[0] != "nsu") ||
+        (cmd->name == "--simultaneas" && !Simultaneas(cmd->values[0]))) {
         PrintUsage(err_);
         return kExitUsage;
     }
@@ -248,6 +265,9 @@ int TMonitorCli::Run(const std::vector<std::string>& args) {
         }
         if (cmd->name == "--modo") {
             return SetMode(cmd->values[0] == "sequencial");
+        }
+        if (cmd->name == "--simultaneas") {
+            return SetSimultaneous(*Simultaneas(cmd->values[0]));
         }
         return Monitor(cmd->name == "--continuo");
     } catch (const std::exception& e) {
@@ -371,6 +391,13 @@ int TMonitorCli::SetMode(bool sequencial) {
     GravarConsultaSequencial(config, sequencial);
     out_ << (sequencial ? "Modo de consulta: sequencial (até 50 documentos por consulta).\n"
                         : "Modo de consulta: nsu (um documento por consulta).\n");
+    return kExitOk;
+}
+
+int TMonitorCli::SetSimultaneous(int simultaneas) {
+    TProfileFile config(ApplicationDir() + "Config.dat");
+    GravarConsultasSimultaneas(config, simultaneas);
+    out_ << "Empresas consultadas ao mesmo tempo: " << simultaneas << ".\n";
     return kExitOk;
 }
 

@@ -37,6 +37,7 @@ private:
     int Register(const std::vector<std::string>& values, bool yes);
     int ListCompanies();
     int SetMode(bool sequencial);
+    int SetSimultaneous(int simultaneas);
 
     std::ostream& out_;
     std::ostream& err_;

@@ -110,7 +110,12 @@ bool TMonitorSchedule::LimparTemp(const std::function<bool(const std::string&)>&
 
 std::string TMonitorSchedule::StatusPanel0() const {
     if (param_.Executando) {
-        return "Buscando " + std::to_string(param_.Progresso.load());
+        const int turnos = param_.TurnosEmCurso;
+        std::string texto = "Buscando " + std::to_string(param_.Progresso.load());
+        if (turnos > 1) {
+            texto += " (" + std::to_string(turnos) + " empresas)";
+        }
+        return texto;
     }
     return "Esperando " + std::to_string(minutos_) + " minutos ...      ";
 }

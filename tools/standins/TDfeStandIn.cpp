@@ -256,6 +256,7 @@ Response TDfeStandIn::Handle(const Request& req) {
     q.connection = req.connection;
     q.soapAction = req.Header("SOAPAction");
     q.contentType = req.Header("Content-Type");
+    q.arrived = std::chrono::steady_clock::now();
 
     std::lock_guard lock(mutex_);
     queries_.push_back(q);

@@ -99,6 +99,9 @@ public:
         std::string soapAction;
         std::string contentType;
         bool consumoIndevido = false;  // refused with 656 by the usage rules
+        // When it arrived: with answers delayed, two queries that arrive closer than the delay
+        // were in flight at the same time.
+        std::chrono::steady_clock::time_point arrived;
     };
 
     explicit TDfeStandIn(const testpki::TestPki& pki, int port = 0);

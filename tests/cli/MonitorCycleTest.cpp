@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include "common/MainSettings.h"
@@ -327,6 +328,74 @@ TEST(MonitorCycle, KilledMidCycleLeavesCompleteFiles) {
         for (const auto& entry : std::filesystem::directory_iterator(w.dir.path())) {
             EXPECT_NE(entry.path().filename().string().front(), '.')
                 << "left a temporary file: " << entry.path();
+        }
+    }
+}
+
+// Every upload the site took is on disk before the next request: a SIGKILL while an upload is
+// in flight repeats that one upload and no other, in both query modes.
+TEST(MonitorCycle, AnUploadTheSiteTookSurvivesAKill) {
+    for (const bool sequencial : {false, true}) {
+        MonitorWorld w;
+        StoreLogin(w);
+        w.SetQuerySettings(sequencial, 1);
+        w.Register(w.a, w.a.cnpj);
+        w.param.Empresas.Salvar(w.dir.File("Empresas2.dat"));
+        std::vector<std::string> chaves;
+        for (int n = 1; n <= 8; ++n) {
+            standin::ResumoNFe r;
+            r.chNFe = "3526116074694800011255001" + std::to_string(100000000 + n) + "1000000001";
+            r.cnpjEmitente = "60746948000112";
+            w.service.AddDocument(w.a.cnpj, n, standin::ResNFeXml(r));
+            chaves.push_back(r.chNFe);
+        }
+        // The site takes the fifth upload and never answers it.
+        const std::string presa = chaves[4];
+        w.site.ScriptUpload(presa, standin::Response{200, "", {}, "OK", std::chrono::minutes(5)});
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            std::freopen(w.dir.File("saida.txt").c_str(), "w", stdout);
+            ::execl(QUELVO_MONITOR, QUELVO_MONITOR, "--pasta", w.AppDir().c_str(), "--ciclo",
+                    nullptr);
+            ::_exit(127);
+        }
+        const auto chegou = [&] {
+            for (const auto& u : w.site.Uploads()) {
+                if (u.chNFe == presa) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        const auto ate = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!chegou() && std::chrono::steady_clock::now() < ate) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        ASSERT_TRUE(chegou()) << sequencial;
+        // The walk goes from NSU 8 down, the sequential reading from 1 up.
+        const auto antes = w.site.Uploads();
+        ASSERT_EQ(antes.size(), sequencial ? 5u : 4u) << sequencial;
+        // The answered uploads are in both seen-lists on disk.
+        TSeenList nums, consultados;
+        nums.LoadFromFile(w.dir.File("ConsultadosNums.dat"));
+        consultados.LoadFromFile(w.dir.File("Consultados.dat"));
+        for (size_t i = 0; i + 1 < antes.size(); ++i) {
+            EXPECT_TRUE(consultados.Contains(antes[i].chNFe)) << sequencial << " " << i;
+        }
+        EXPECT_EQ(nums.Count(), antes.size() - 1) << sequencial;
+        EXPECT_FALSE(consultados.Contains(presa)) << sequencial;
+
+        // The next run: the one in flight again, and the three never sent; nothing else.
+        w.site.ClearScripts();
+        EXPECT_EQ(Monitor(w, {"--ciclo"}).code, 0);
+        std::map<std::string, int> vezes;
+        for (const auto& u : w.site.Uploads()) {
+            ++vezes[u.chNFe];
+        }
+        for (const auto& chave : chaves) {
+            EXPECT_EQ(vezes[chave], chave == presa ? 2 : 1) << sequencial << " " << chave;
         }
     }
 }

@@ -5,7 +5,13 @@
 #include <openssl/err.h>
 #include <sys/stat.h>
 
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+
 #include <algorithm>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <filesystem>
 #include <system_error>
 
@@ -16,6 +22,65 @@
 namespace quelvo {
 
 namespace {
+
+// The PKCS#12 files this process has opened, by path: each is opened once per run (the key
+// derivation of a PKCS#12 file costs milliseconds, and every cycle needs every company's key),
+// and again when the file changes or another password is given. Only a salted digest of the
+// password is kept with it.
+class TChavesAbertas {
+public:
+    std::optional<TClientCredentials> Buscar(const std::string& path, const struct stat& st,
+                                             const std::string& senha) {
+        std::lock_guard lock(mutex_);
+        const auto it = abertas_.find(path);
+        if (it == abertas_.end() || !Igual(it->second, st) ||
+            it->second.senha != Digest(senha)) {
+            return std::nullopt;
+        }
+        return it->second.credenciais;
+    }
+    void Guardar(const std::string& path, const struct stat& st, const std::string& senha,
+                 const TClientCredentials& credenciais) {
+        std::lock_guard lock(mutex_);
+        abertas_.insert_or_assign(path, Aberta{st.st_size, st.st_mtim.tv_sec,
+                                               st.st_mtim.tv_nsec, st.st_ino, Digest(senha),
+                                               credenciais});
+    }
+
+private:
+    struct Aberta {
+        off_t tamanho;
+        time_t segundos;
+        long nanos;
+        ino_t inode;
+        std::string senha;
+        TClientCredentials credenciais;
+    };
+    static bool Igual(const Aberta& a, const struct stat& st) {
+        return a.tamanho == st.st_size && a.segundos == st.st_mtim.tv_sec &&
+               a.nanos == st.st_mtim.tv_nsec && a.inode == st.st_ino;
+    }
+    std::string Digest(const std::string& senha) {
+        if (sal_.empty()) {
+            unsigned char sal[16];
+            RAND_bytes(sal, sizeof sal);
+            sal_.assign(reinterpret_cast<char*>(sal), sizeof sal);
+        }
+        const std::string entrada = sal_ + senha;
+        unsigned char md[EVP_MAX_MD_SIZE];
+        unsigned int len = 0;
+        EVP_Digest(entrada.data(), entrada.size(), md, &len, EVP_sha256(), nullptr);
+        return std::string(reinterpret_cast<char*>(md), len);
+    }
+    std::mutex mutex_;
+    std::string sal_;
+    std::map<std::string, Aberta> abertas_;
+};
+
+TChavesAbertas& ChavesAbertas() {
+    static TChavesAbertas chaves;
+    return chaves;
+}
 
 // Only serial texts can name files of the store, so that no text reaches outside the folder.
 bool IsSerialText(const std::string& s) {
@@ -209,9 +274,17 @@ TClientCredentials TCertificateStore::LoadCredentials(const std::string& serial,
         throw ECertificateError("A chave privada do certificado digital \"" + serial +
                                 "\" não está no repositório de certificados.");
     }
+    const std::string path = PathOf(serial, ".pfx");
+    struct stat st {};
+    const bool visto = ::stat(path.c_str(), &st) == 0;
+    if (visto) {
+        if (auto aberta = ChavesAbertas().Buscar(path, st, password)) {
+            return *aberta;
+        }
+    }
     std::string bytes;
     try {
-        bytes = ReadWholeFile(PathOf(serial, ".pfx"));
+        bytes = ReadWholeFile(path);
     } catch (const std::system_error& e) {
         throw ECertificateError("Não foi possível ler a chave do certificado digital \"" + serial +
                                 "\": " + e.code().message());
@@ -220,6 +293,9 @@ TClientCredentials TCertificateStore::LoadCredentials(const std::string& serial,
     if (opened.Certificate().SerialNumber() != serial) {
         throw ECertificateError("O arquivo de chave do certificado digital \"" + serial +
                                 "\" guarda outro certificado.");
+    }
+    if (visto) {
+        ChavesAbertas().Guardar(path, st, password, opened);
     }
     return opened;
 }

@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "dfe/TTrustAnchors.h"
+#include "dfe/TTrustStore.h"
 
 namespace quelvo {
 
@@ -30,6 +30,28 @@ struct SlistDeleter {
     void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
 
+// The system's authorities as this libcurl would load them by default.
+std::string CurlDefault(CURLINFO info) {
+    CURL* h = curl_easy_init();
+    char* value = nullptr;
+    std::string out;
+    if (h != nullptr && curl_easy_getinfo(h, info, &value) == CURLE_OK && value != nullptr) {
+        out = value;
+    }
+    curl_easy_cleanup(h);
+    return out;
+}
+
+const std::string& SystemCaFile() {
+    static const std::string file = CurlDefault(CURLINFO_CAINFO);
+    return file;
+}
+
+const std::string& SystemCaPath() {
+    static const std::string path = CurlDefault(CURLINFO_CAPATH);
+    return path;
+}
+
 }  // namespace
 
 std::string SoapProxyText(const std::string& host, const std::string& port) {
@@ -40,28 +62,20 @@ struct TSoapHttpTransport::Impl {
     CURL* handle = curl_easy_init();
     char error[CURL_ERROR_SIZE] = {0};
     std::string lastCertificate;  // the serial the last call presented
-    // The PEM texts of the credentials in use, made once per credentials object.
-    std::shared_ptr<const TClientCredentials> pemOf;
-    std::string certPem;
-    std::string keyPem;
-    // Credentials whose key stays on a token: each new TLS context takes the certificate, its
-    // chain and the token's key object (OpenSSL's PKCS#11 engine signs with the token). Kept
-    // until the handle is renewed, as its connections hold the key.
-    std::shared_ptr<const TClientCredentials> onToken;
-    bool presentOnToken = false;  // this call presents them
-    // The folder the anchors below came from (none loaded yet).
-    std::optional<std::string> anchorsFolder;
-    std::vector<TTrustAnchors::Anchor> anchors;
+    // The credentials each new TLS context takes: the certificate, its chain and the key object
+    // (for a key on a token, OpenSSL's PKCS#11 engine signs with the token). Kept until the
+    // handle is renewed, as its connections hold the key.
+    std::shared_ptr<const TClientCredentials> presented;
+    bool present = false;  // this call presents them
+    // What the server's chain is verified with, shared by every connection of the program.
+    TTrustStore::Store trust;
     long connections = 0;
     // The stall check: when bytes last moved, and how long a call may go without.
     std::chrono::steady_clock::time_point lastMove;
     curl_off_t lastTotal = 0;
     long stallSeconds = 0;
     bool stalled = false;
-    ~Impl() {
-        curl_easy_cleanup(handle);
-        std::fill(keyPem.begin(), keyPem.end(), '\0');
-    }
+    ~Impl() { curl_easy_cleanup(handle); }
 
     // A new handle: no connection and no TLS session of the old one stays.
     void Renew() {
@@ -87,27 +101,15 @@ struct TSoapHttpTransport::Impl {
         return 0;
     }
 
-    // The built-in roots and the folder's files, read once per folder for the life of the
-    // transport.
-    void LoadAnchors(const std::string& folder) {
-        if (anchorsFolder == folder) {
-            return;
-        }
-        anchorsFolder = folder;
-        anchors = TTrustAnchors::Load(folder).Anchors();
-    }
-
-    // Runs for every new TLS context: the extra anchors join the system's, and the server
-    // certificate's dates are not checked.
+    // Runs for every new TLS context: the shared store of anchors (the system's, the built-in
+    // roots and the folder's), the server certificate's dates not checked, and the client's
+    // credentials.
     static CURLcode OnSslContext(CURL*, void* sslctx, void* self) {
         auto* ctx = static_cast<SSL_CTX*>(sslctx);
         auto* impl = static_cast<Impl*>(self);
-        X509_STORE* store = SSL_CTX_get_cert_store(ctx);
-        for (const auto& a : impl->anchors) {
-            X509_STORE_add_cert(store, a.certificate.Get());
-        }
+        SSL_CTX_set1_cert_store(ctx, impl->trust.get());
         X509_VERIFY_PARAM_set_flags(SSL_CTX_get0_param(ctx), X509_V_FLAG_NO_CHECK_TIME);
-        if (const auto& token = impl->onToken; token && impl->presentOnToken) {
+        if (const auto& token = impl->presented; token && impl->present) {
             const TCertificate& cert = token->Certificate();
             bool ok = SSL_CTX_use_certificate(ctx, cert.Get()) == 1;
             for (const auto& c : cert.Chain()) {
@@ -136,14 +138,13 @@ std::string TSoapHttpTransport::Execute() {
         Secure = true;
     }
     // Another company's certificate never rides on a connection, nor resumes a TLS session,
-    // opened with this one. A key on a token is kept for as long as connections that signed
-    // with it may be reused.
+    // opened with this one; nor does another key object (a token's key is kept for as long as
+    // connections that signed with it may be reused).
     if (PresentCertificate && ClientCertificate) {
         const std::string serial = ClientCertificate->Certificate().SerialNumber();
-        const bool otherKey = ClientCertificate->OnToken() && ClientCertificate != impl_->onToken;
-        if (serial != impl_->lastCertificate || otherKey) {
+        if (serial != impl_->lastCertificate || ClientCertificate != impl_->presented) {
             impl_->Renew();
-            impl_->onToken.reset();
+            impl_->presented.reset();
             impl_->lastCertificate = serial;
         }
     }
@@ -171,26 +172,16 @@ std::string TSoapHttpTransport::Execute() {
     // trusted certificate and have false summaries uploaded), dates not.
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-    impl_->LoadAnchors(TrustAnchorsFolder);
+    // curl loads no bundle of its own: the shared store takes its place in every new context.
+    impl_->trust = TTrustStore::For(TrustAnchorsFolder, SystemCaFile(), SystemCaPath());
+    curl_easy_setopt(h, CURLOPT_CAINFO, nullptr);
+    curl_easy_setopt(h, CURLOPT_CAPATH, nullptr);
     curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &Impl::OnSslContext);
     curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, impl_.get());
 
-    impl_->presentOnToken = PresentCertificate && ClientCertificate && ClientCertificate->OnToken();
-    if (impl_->presentOnToken) {
-        impl_->onToken = ClientCertificate;
-    } else if (PresentCertificate && ClientCertificate) {
-        if (impl_->pemOf != ClientCertificate) {
-            std::fill(impl_->keyPem.begin(), impl_->keyPem.end(), '\0');
-            impl_->certPem = ClientCertificate->CertificatePem();
-            impl_->keyPem = ClientCertificate->KeyPem();
-            impl_->pemOf = ClientCertificate;
-        }
-        curl_blob cert{impl_->certPem.data(), impl_->certPem.size(), CURL_BLOB_NOCOPY};
-        curl_blob key{impl_->keyPem.data(), impl_->keyPem.size(), CURL_BLOB_NOCOPY};
-        curl_easy_setopt(h, CURLOPT_SSLCERT_BLOB, &cert);
-        curl_easy_setopt(h, CURLOPT_SSLCERTTYPE, "PEM");
-        curl_easy_setopt(h, CURLOPT_SSLKEY_BLOB, &key);
-        curl_easy_setopt(h, CURLOPT_SSLKEYTYPE, "PEM");
+    impl_->present = PresentCertificate && ClientCertificate;
+    if (impl_->present) {
+        impl_->presented = ClientCertificate;
     }
 
     if (!ProxyHost.empty()) {

@@ -204,6 +204,23 @@ TEST(DistributionClient, ServerTrustAndClientCertificates) {
     EXPECT_TRUE(w.service.Queries().empty());
 }
 
+// The anchors are loaded once and shared by every connection of the program; a change in the
+// folder is seen by the next new connection, in either direction.
+TEST(DistributionClient, TheFolderOfAnchorsIsReadAgainWhenItChanges) {
+    test::DfeWorld w;
+    const std::string raiz = w.dir.Read("ac-confiaveis/raiz.pem");
+    const auto consulta = [&] {
+        auto client = w.NewClient(w.a);  // a new client: a new connection
+        return ErrorOf([&] { client->RequestDistribution(35, w.a.cnpj, "", "0"); });
+    };
+    EXPECT_EQ(consulta(), "(no error)");
+    std::filesystem::remove(w.dir.File("ac-confiaveis/raiz.pem"));
+    EXPECT_NE(consulta().find("A cadeia do certificado do servidor não é confiável"),
+              std::string::npos);
+    w.dir.Write("ac-confiaveis/outra-raiz.crt", raiz);
+    EXPECT_EQ(consulta(), "(no error)");
+}
+
 TEST(DistributionClient, ThroughAProxy) {
     EXPECT_EQ(SoapProxyText("proxy", ""), "proxy");
     EXPECT_EQ(SoapProxyText("proxy", "0"), "proxy");

@@ -139,9 +139,14 @@ Issued TestPki::IssueServer(const std::string& commonName,
 }
 
 Issued TestPki::IssueECnpj(const std::string& name, const std::string& cnpj, int fromDays,
-                           int toDays) const {
+                           int toDays, EVP_PKEY* key) const {
     Issued out;
-    out.key = NewKey(true);
+    if (key != nullptr) {
+        EVP_PKEY_up_ref(key);
+        out.key.reset(key);
+    } else {
+        out.key = NewKey(true);
+    }
     out.cert = NewCert(out.key.get(),
                        {{"C", "BR"},
                         {"O", "ICP-Brasil"},

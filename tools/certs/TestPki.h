@@ -29,9 +29,10 @@ public:
     Issued IssueServer(
         const std::string& commonName = "localhost",
         const std::string& subjectAltNames = "DNS:localhost,IP:127.0.0.1,IP:::1") const;
-    // An e-CNPJ client certificate valid from `fromDays` to `toDays` days around now.
+    // An e-CNPJ client certificate valid from `fromDays` to `toDays` days around now, for a new
+    // key or for `key` (which it then holds too: many certificates made quickly).
     Issued IssueECnpj(const std::string& name, const std::string& cnpj, int fromDays = -1,
-                      int toDays = 365) const;
+                      int toDays = 365, EVP_PKEY* key = nullptr) const;
     // A client certificate from another root (one the servers do not trust).
     static Issued IssueSelfSigned(const std::string& commonName);
 

@@ -1,0 +1,164 @@
+// Cycles of the headless program's schedule over many idle companies, each with a certificate
+// of its own (as in an accounting office), against a stand-in of the national service that adds a
+// delay to every answer (0.3 s, about the live round trip). The stand-ins run in a process of
+// their own, so that the CPU and memory measured are the program's alone. Two cycles: the
+// first of a run (every PKCS#12 file opened once), and a second one as every later cycle.
+// Usage: scale_bench COMPANIES SIMULTANEOUS [DELAY_MS] [sequencial|nsu]
+// Goals (K = SIMULTANEOUS, 300 ms): 1,000 companies at most 60 s with K = 8; 5,000 at most
+// 4 minutes with K = 8 and 90 s with K = 32; at most 5 ms of CPU per idle company in a cycle;
+// at most 150 MB at 5,000 companies.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "BenchFolder.h"
+#include "TDfeStandIn.h"
+#include "TSiteStandIn.h"
+#include "TestPki.h"
+#include "certificates/TCertificateStore.h"
+#include "cli/TConsoleSync.h"
+#include "monitor/TMonitorSchedule.h"
+
+namespace {
+
+using namespace quelvo;
+using Clock = std::chrono::steady_clock;
+
+// A valid CNPJ (check digits computed) for a company number.
+std::string Cnpj(int n) {
+    std::string d = std::to_string(10000000 + n) + "0001";
+    const auto digit = [&](const int* weights, int count) {
+        int sum = 0;
+        for (int i = 0; i < count; ++i) {
+            sum += (d[i] - '0') * weights[i];
+        }
+        const int r = sum % 11;
+        return static_cast<char>('0' + (r < 2 ? 0 : 11 - r));
+    };
+    static const int w1[] = {5, 4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2};
+    static const int w2[] = {6, 5, 4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2};
+    d += digit(w1, 12);
+    d += digit(w2, 13);
+    return d;
+}
+
+double Cpu() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec +
+           u.ru_stime.tv_usec / 1e6;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "Uso: scale_bench EMPRESAS SIMULTANEAS [DEMORA_MS] [sequencial|nsu]\n");
+        return 2;
+    }
+    const int empresas = std::atoi(argv[1]);
+    const int simultaneas = std::atoi(argv[2]);
+    const int demora = argc > 3 ? std::atoi(argv[3]) : 300;
+    const bool sequencial = argc <= 4 || std::string(argv[4]) != "nsu";
+
+    const testpki::TestPki pki;  // made before the fork: both processes know the authority
+    int portas[2];
+    if (::pipe(portas) != 0) {
+        return 1;
+    }
+    const pid_t servidores = ::fork();
+    if (servidores == 0) {
+        // The stand-ins, until the benchmark closes the pipe.
+        ::close(portas[0]);
+        standin::TDfeStandIn service(pki);
+        service.SetDelay(std::chrono::milliseconds(demora));
+        standin::TSiteStandIn site;
+        site.AddUser("bench", "x", "1");
+        const std::string hosts = service.HostPort() + " " + site.HostPort() + "\n";
+        if (::write(portas[1], hosts.data(), hosts.size()) < 0) {
+            ::_exit(1);
+        }
+        for (;;) {
+            ::pause();  // until the benchmark ends it
+        }
+    }
+    ::close(portas[1]);
+    char buf[256] = {0};
+    if (::read(portas[0], buf, sizeof buf - 1) <= 0) {
+        return 1;
+    }
+    std::istringstream hosts(buf);
+    std::string dfe, siteHost;
+    hosts >> dfe >> siteHost;
+
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("quelvo-scale-bench-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir / "ac-confiaveis");
+    std::filesystem::create_directories(dir / "temp");
+    std::ofstream(dir / "ac-confiaveis" / "raiz.pem") << testpki::CertPem(pki.Root());
+    std::ofstream(dir / "Servidores.ini") << "[Servidores]\r\nSite=" << siteHost
+                                          << "\r\nSiteChaves=" << siteHost
+                                          << "\r\nDFeProducao=" << dfe << "\r\n";
+    std::ofstream(dir / "Config.dat") << "[Config]\r\nConsultaSequencial=" << (sequencial ? 1 : 0)
+                                      << "\r\nConsultasSimultaneas=" << simultaneas << "\r\n";
+    const std::string app = dir.string() + "/";
+
+    // Every company its own certificate and PKCS#12 file (one RSA key for all, so that making
+    // them takes seconds, not minutes).
+    const auto inicioPreparo = Clock::now();
+    const auto chave = pki.IssueECnpj("CHAVE", Cnpj(0));
+    TConsultasParam param;
+    {
+        TCertificateStore store(app + "certificados/", "");
+        for (int i = 1; i <= empresas; ++i) {
+            const std::string cnpj = Cnpj(i);
+            const auto issued =
+                pki.IssueECnpj("EMPRESA " + std::to_string(i), cnpj, -1, 365, chave.key.get());
+            const std::string senha = "s" + std::to_string(i);
+            const auto cert = store.ImportBytes(pki.Pkcs12(issued, senha, false), senha, "e.pfx");
+            param.Empresas.Inserir(cnpj, "SP", "EMPRESA " + std::to_string(i),
+                                   cert.SerialNumber(), senha, "");
+        }
+    }
+    const double preparo = std::chrono::duration<double>(Clock::now() - inicioPreparo).count();
+    param.Usuario.Set("bench");
+    param.Ativo = true;
+    std::ostringstream saida;
+    TConsoleSync sync(param, app, saida);
+    TMonitorSchedule schedule(param, sync, TConsultasAmbiente::Of(app));
+    std::printf("%d companies, K = %d, %d ms per answer, %s mode (set-up %.1f s)\n", empresas,
+                simultaneas, demora, sequencial ? "sequential" : "one-NSU", preparo);
+    for (int ciclo = 1; ciclo <= 2; ++ciclo) {
+        const double cpu0 = Cpu();
+        const auto t0 = Clock::now();
+        schedule.Tick();
+        schedule.WaitForWorkers();
+        const double parede = std::chrono::duration<double>(Clock::now() - t0).count();
+        const double cpu = Cpu() - cpu0;
+        int esperando = 0;
+        for (const auto& e : param.Empresas.Itens()) {
+            esperando += e->Estado() == kEstadoErro ? 0 : 1;
+        }
+        std::printf("  cycle %d: %.1f s wall, %.2f s CPU (%.2f ms per company), %d companies "
+                    "without error\n",
+                    ciclo, parede, cpu, 1000.0 * cpu / empresas, esperando);
+    }
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    std::printf("  peak memory of the program: %.1f MB\n", u.ru_maxrss / 1024.0);
+    ::close(portas[0]);
+    ::kill(servidores, SIGTERM);
+    ::waitpid(servidores, nullptr, 0);
+    std::filesystem::remove_all(dir);
+    return 0;
+}

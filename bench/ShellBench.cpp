@@ -45,7 +45,8 @@ void Servir(const std::function<bool()>& ate) {
 fs::path Pasta(const char* nome, const testpki::TestPki& pki, standin::TSiteStandIn& site,
                standin::TDfeStandIn& service) {
     const fs::path dir = bench::PastaDeBench(nome, pki, site, service);
-    std::ofstream(dir / "Config.dat") << "[Config]\r\nUsuario=bench\r\nSenha=x\r\n";
+    std::ofstream(dir / "Config.dat") << "[Config]\r\nUsuario=bench\r\nSenha=x\r\n"
+                                      << "ConsultaSequencial=0\r\n";
     SetApplicationDir(dir.string() + "/");
     return dir;
 }

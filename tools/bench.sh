@@ -11,6 +11,7 @@ names=()
 while [ $# -gt 0 ] && [ "$1" != "--" ]; do names+=("$1"); shift; done
 [ "${1:-}" = "--" ] && shift
 [ ${#names[@]} -eq 0 ] && names=(seenlist_bench dfe_bench walk_bench hostile_bench shell_bench rules_bench update_bench)
+# scale_bench and kill_bench take arguments: name them (see README).
 for n in "${names[@]}"; do
   echo "== $n"
   "build-bench/bench/$n" "$@"

@@ -190,7 +190,7 @@ void TConsultas::Turnos() {
             {
                 std::unique_lock lock(agenda);
                 for (;;) {
-                    if (fim || proximo >= n || !Ativo || !PodeEnviar()) {
+                    if (fim || proximo >= n || !Ligado() || !PodeEnviar()) {
                         return;
                     }
                     empresa = param_.Empresas.ItemOrNull(proximo);

@@ -153,6 +153,11 @@ public:
     bool PodeEnviar() const { return !falhou_; }
     std::string FalhaGravacao() const;
 
+    // Whether turns may go on: the worker's Ativo and, so that switching off, the program's end
+    // or SIGTERM reach every turn within its step also when no turn reports progress, the shared
+    // switch itself.
+    bool Ligado() const { return Ativo && param_.Ativo; }
+
     // The worker's own fields, handed across in the synchronised calls. Every running turn
     // reads Ativo; Progresso is the last turn's that reported.
     int Progresso = 0;

@@ -35,7 +35,7 @@ TTurnoEmpresa::TTurnoEmpresa(TConsultas& ciclo, EmpresaPtr empresa)
 }
 
 bool TTurnoEmpresa::Ativo() const {
-    return ciclo_.Ativo;
+    return ciclo_.Ligado();
 }
 
 void TTurnoEmpresa::Log(const std::string& text) {

@@ -400,5 +400,44 @@ TEST(MonitorCycle, AnUploadTheSiteTookSurvivesAKill) {
     }
 }
 
+// SIGTERM with several turns in flight, none of them reporting progress (idle companies of the
+// one-NSU mode): each turn ends within its query, no company after them starts, and the program
+// saves and exits 0.
+TEST(MonitorCycle, SigtermStopsEveryTurnInFlight) {
+    MonitorWorld w;
+    StoreLogin(w);
+    w.SetQuerySettings(false, 4);
+    w.service.SetDelay(std::chrono::milliseconds(300));
+    const char* cnpjs[] = {"11222333000181", "45997418000153", "33000167000101", "60746948000112",
+                           "07526557000100", "00000000000191", "33592510000154", "61186680000174",
+                           "02558157000162", "60701190000104", "17167412000113", "04252011000110"};
+    for (const char* cnpj : cnpjs) {
+        w.Register(w.a, cnpj);  // one certificate may serve several companies
+    }
+    w.param.Empresas.Salvar(w.dir.File("Empresas2.dat"));
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::freopen(w.dir.File("saida.txt").c_str(), "w", stdout);
+        ::execl(QUELVO_MONITOR, QUELVO_MONITOR, "--pasta", w.AppDir().c_str(), "--continuo",
+                nullptr);
+        ::_exit(127);
+    }
+    const auto ate = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (w.service.Queries().size() < 4 && std::chrono::steady_clock::now() < ate) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const size_t aoSinal = w.service.Queries().size();
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_GE(aoSinal, 4u);
+    EXPECT_LE(w.service.Queries().size(), aoSinal + 4);  // at most the queries in flight
+    EXPECT_LT(w.service.Queries().size(), std::size(cnpjs));
+    TSeenList nums;
+    nums.LoadFromFile(w.dir.File("ConsultadosNums.dat"));  // saved whole, readable
+}
+
 }  // namespace
 }  // namespace quelvo

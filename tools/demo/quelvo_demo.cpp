@@ -113,24 +113,21 @@ int main(int argc, char** argv) {
         Heading("Quelvo na janela (feche com Configurações > Finalizar Aplicação)");
         failures += RunWindow(quelvo, app) != 0;
     } else {
-        Heading("Primeiro ciclo: as notas novas vão para o site");
+        Heading("Primeiro ciclo: as notas novas vão para o site (modo sequencial, o padrão: até 50 "
+                "documentos por consulta, várias empresas ao mesmo tempo)");
         failures += Run(monitor, app, {"--ciclo"}) != 0;
         std::cout << "\nO site recebeu " << world.Site().Uploads().size() << " chaves:\n";
         for (const auto& u : world.Site().Uploads()) {
             std::cout << "  " << u.chNFe << " -> " << u.answer << "\n";
         }
 
-        Heading("Segundo ciclo: nada de novo");
+        Heading("Segundo ciclo: nada de novo (quem leu tudo espera uma hora, como o serviço "
+                "nacional pede)");
         const size_t before = world.Site().Uploads().size();
-        failures += Run(monitor, app, {"--ciclo"}) != 0;
-        std::cout << "\nChaves enviadas neste ciclo: " << world.Site().Uploads().size() - before
-                  << "\n";
-
-        Heading("Modo sequencial: até 50 documentos por consulta, depois uma hora de espera");
-        failures += Run(monitor, app, {"--modo", "sequencial"}) != 0;
         const size_t queries = world.Service().Queries().size();
         failures += Run(monitor, app, {"--ciclo"}) != 0;
-        std::cout << "\nConsultas ao serviço nacional neste ciclo: "
+        std::cout << "\nChaves enviadas neste ciclo: " << world.Site().Uploads().size() - before
+                  << "\nConsultas ao serviço nacional neste ciclo: "
                   << world.Service().Queries().size() - queries << "\n";
         failures += Run(monitor, app, {"--empresas"}) != 0;
     }

@@ -58,7 +58,7 @@ TEST(FailedSave, KeepsTheOldFileWhole) {
          }},
         {"EnviosPendentes.dat",
          [](const std::string& d, int valor) {
-             TEnviosPendentes(d).Acrescentar({{"11222333000181", valor, "<resNFe/>"}});
+             TEnviosPendentes(d).Acrescentar({{"11222333000181", valor, "<resNFe></resNFe>"}});
          }},
         {"Descansos.dat",
          [&](const std::string& d, int valor) {

@@ -40,6 +40,17 @@ std::vector<std::string> LogsStartingWith(const MonitorWorld& w, const std::stri
     return out;
 }
 
+// The service applies its usage rules; A (registered with the mask) has 60 new summaries, B one.
+void SixtyNewForAOneForB(MonitorWorld& w) {
+    w.UseUsageRules();
+    w.Register(w.a, "11.222.333/0001-81");
+    w.Register(w.b, w.b.cnpj);
+    for (int n = 1; n <= 60; ++n) {
+        w.service.AddDocument(w.a.cnpj, n, standin::ResNFeXml(Resumo(n)));
+    }
+    w.service.AddDocument(w.b.cnpj, 1, standin::ResNFeXml(Resumo(500)));
+}
+
 // A second run of the program on the same folder: all it knows comes from the files.
 struct SecondRun {
     explicit SecondRun(MonitorWorld& w) : sync(param, w.AppDir()) {
@@ -179,14 +190,8 @@ TEST(UsageRules, TheBudgetOfQueriesPerHour) {
 // reason for a 656, however often the user asks for a check.
 TEST(UsageRules, TheWalkKeepsToItsBudgetOfQueries) {
     MonitorWorld w;
-    w.UseUsageRules();
+    SixtyNewForAOneForB(w);
     const std::string d = w.a.cnpj;
-    w.Register(w.a, "11.222.333/0001-81");
-    w.Register(w.b, w.b.cnpj);
-    for (int n = 1; n <= 60; ++n) {
-        w.service.AddDocument(d, n, standin::ResNFeXml(Resumo(n)));
-    }
-    w.service.AddDocument(w.b.cnpj, 1, standin::ResNFeXml(Resumo(500)));
 
     // NSU 0 and 18 NSUs of the walk use the budget, at 10:00.
     w.Cycle();
@@ -250,14 +255,8 @@ TEST(UsageRules, A656EndsTheTurnAndTheCnpjRests) {
         SCOPED_TRACE(c.logged);
         MonitorWorld w;
         w.clock.Set(test::TestClock::Local(2026, 12, 8, c.hora, c.minuto, 0));
-        w.UseUsageRules();
+        SixtyNewForAOneForB(w);
         const std::string d = w.a.cnpj;
-        w.Register(w.a, "11.222.333/0001-81");
-        w.Register(w.b, w.b.cnpj);
-        for (int n = 1; n <= 60; ++n) {
-            w.service.AddDocument(d, n, standin::ResNFeXml(Resumo(n)));
-        }
-        w.service.AddDocument(w.b.cnpj, 1, standin::ResNFeXml(Resumo(500)));
         w.service.ScriptQuery(
             d, 55, {TDfeStandIn::Script::Kind::Status, 656, TDfeStandIn::kMotivoLimiteConsultas});
 

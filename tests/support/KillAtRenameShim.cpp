@@ -19,19 +19,20 @@ std::atomic<long> gRenames{0};
 
 // Whether this rename onto `target` is the one the test named.
 bool IsTheOne(const char* target) {
-    const char* spec = std::getenv("QUELVO_TEST_KILL_AT_RENAME");
-    if (spec == nullptr || target == nullptr) {
+    const char* wanted = std::getenv("QUELVO_TEST_KILL_AT_RENAME");
+    if (wanted == nullptr || target == nullptr) {
         return false;
     }
-    const char* colon = std::strrchr(spec, ':');
+    const char* colon = std::strrchr(wanted, ':');
     if (colon == nullptr) {
         return false;
     }
-    const size_t length = static_cast<size_t>(colon - spec);
+    const size_t length = static_cast<size_t>(colon - wanted);
     const long n = std::strtol(colon + 1, nullptr, 10);
     const char* slash = std::strrchr(target, '/');
     const char* file = slash != nullptr ? slash + 1 : target;
-    return std::strlen(file) == length && std::strncmp(file, spec, length) == 0 && ++gRenames == n;
+    return std::strlen(file) == length && std::strncmp(file, wanted, length) == 0 &&
+           ++gRenames == n;
 }
 
 }  // namespace

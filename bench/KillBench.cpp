@@ -79,13 +79,12 @@ int main(int argc, char** argv) {
     site.AddUser("bench", "x", "1");
     const auto dir = bench::PastaDeBench("quelvo-kill-bench", pki, site, service);
     const std::string app = dir.string() + "/";
-    const auto chave = pki.IssueECnpj("CHAVE", Cnpj(0));
     TCertificateStore store(app + "certificados/", "");
     TConsultasEmpresas registro;
     int total = 0;
     for (int i = 1; i <= empresas; ++i) {
         const std::string cnpj = Cnpj(i);
-        const auto issued = pki.IssueECnpj("EMPRESA", cnpj, -1, 365, chave.key.get());
+        const auto issued = pki.IssueECnpj("EMPRESA", cnpj);
         const auto cert = store.ImportBytes(pki.Pkcs12(issued, "s", false), "s", "e.pfx");
         registro.Inserir(cnpj, "SP", "EMPRESA", cert.SerialNumber(), "s", "");
         for (int n = 1; n <= porEmpresa; ++n) {

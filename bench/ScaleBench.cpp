@@ -113,17 +113,15 @@ int main(int argc, char** argv) {
                                       << "\r\nConsultasSimultaneas=" << simultaneas << "\r\n";
     const std::string app = dir.string() + "/";
 
-    // Every company its own certificate and PKCS#12 file (one RSA key for all, so that making
-    // them takes seconds, not minutes).
+    // Every company its own certificate and PKCS#12 file.
     const auto inicioPreparo = Clock::now();
-    const auto chave = pki.IssueECnpj("CHAVE", Cnpj(0));
     TConsultasParam param;
     {
         TCertificateStore store(app + "certificados/", "");
         for (int i = 1; i <= empresas; ++i) {
             const std::string cnpj = Cnpj(i);
             const auto issued =
-                pki.IssueECnpj("EMPRESA " + std::to_string(i), cnpj, -1, 365, chave.key.get());
+                pki.IssueECnpj("EMPRESA " + std::to_string(i), cnpj);
             const std::string senha = "s" + std::to_string(i);
             const auto cert = store.ImportBytes(pki.Pkcs12(issued, senha, false), senha, "e.pfx");
             param.Empresas.Inserir(cnpj, "SP", "EMPRESA " + std::to_string(i),

@@ -1,6 +1,7 @@
 #include "monitor/TEnviosPendentes.h"
 
 #include <charconv>
+#include <string_view>
 
 #include "common/Utils.h"
 #include "dfe/Compression.h"
@@ -20,10 +21,19 @@ bool Base64(const std::string& text) {
                                 "=") == std::string::npos;
 }
 
+// A whole summary: it starts and ends as a resNFe document (a line cut short is damaged, not a
+// summary to send).
+bool Resumo(const std::string& xml) {
+    const size_t fim = xml.find_last_not_of(" \t\r\n");
+    const std::string_view fecha = "</resNFe>";
+    return xml.rfind("<resNFe", 0) == 0 && fim != std::string::npos && fim + 1 >= fecha.size() &&
+           std::string_view(xml).substr(fim + 1 - fecha.size(), fecha.size()) == fecha;
+}
+
 bool LinhaValida(const TArquivoRegistros::Campos& c) {
     long long v = 0;
     return c.size() == 3 && !c[0].empty() && c[0].size() <= 14 && OnlyDigits(c[0]) == c[0] &&
-           Decimal(c[1], v) && Base64(c[2]) && DecodeBase64(c[2]).rfind("<resNFe", 0) == 0;
+           Decimal(c[1], v) && Base64(c[2]) && Resumo(DecodeBase64(c[2]));
 }
 
 }  // namespace

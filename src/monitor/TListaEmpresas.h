@@ -34,10 +34,11 @@ public:
 };
 
 // The company list refresh: every company of the registry, in registry order, updates the first
-// row whose caption is its CNPJ (exactly, letter case included) or a new row at the end; then
-// every row whose caption matches no CNPJ of the registry (ignoring letter case) goes. Rows are
-// never moved, so the others keep their place, selection and focus. Returns whether the list
-// holds at least one row afterwards.
+// row whose caption is its CNPJ (exactly, letter case included) that no earlier company updated,
+// or a new row at the end; then every row that no company updated goes. So each record has a row
+// of its own (two records with one CNPJ text show two rows) and a row whose caption no record
+// holds any longer disappears, whatever its letter case. Rows are never moved, so the others keep
+// their place, selection and focus. Returns whether the list holds at least one row afterwards.
 bool AtualizarLinhas(ILinhasEmpresas& linhas, const std::vector<EmpresaPtr>& empresas);
 
 }  // namespace quelvo

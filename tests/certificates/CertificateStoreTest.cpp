@@ -105,15 +105,14 @@ TEST(CertificateStore, FindBySerialIsExact) {
     const auto& pki = SharedPki();
     TempDir dir;
     TCertificateStore store(dir.File("certificados"));
-    const auto expired = pki.IssueECnpj("VENCIDA", "60746948000112", -400, -10);
+    const auto expired = pki.IssueECnpj("VENCIDA", "60746948000112", testpki::Validity::Expired());
     const std::string serial = SerialNumberOf(expired.cert.get());
     store.ImportBytes(pki.Pkcs12(expired, "x", false), "x", "vencida.pfx");
 
     // An expired certificate is found; expiry is for the callers to judge.
     const TCertificate found = FindCertificateBySerial(store, serial);
     EXPECT_EQ(found.SerialNumber(), serial);
-    EXPECT_LT(CertificateExpiry(store, serial), TDateTime::Now());
-    EXPECT_GT(CertificateExpiry(store, serial), TDateTime::FromDays(TDateTime::Now().Days() - 20));
+    EXPECT_EQ(FormatShortDate(CertificateExpiry(store, serial)), "30/06/2025");
 
     std::string lower = serial;
     for (auto& ch : lower) {
@@ -145,14 +144,14 @@ TEST(CertificateStore, ChooserLinesAndChoice) {
     EXPECT_TRUE(seen.empty());
 
     const auto a = pki.IssueECnpj("EMPRESA A", "11222333000181");
-    const auto b = pki.IssueECnpj("EMPRESA B", "45997418000153", -400, -1);
+    const auto b = pki.IssueECnpj("EMPRESA B", "45997418000153", testpki::Validity::Expired());
     store.ImportBytes(pki.Pkcs12(a, "1", false), "1", "a.pfx");
     store.ImportBytes(pki.Pkcs12(b, "2", true), "2", "b.pfx");
     const auto choices = CertificateChoices(store);
     ASSERT_EQ(choices.size(), 2u);
     const size_t ib = choices[0].Serie == SerialNumberOf(b.cert.get()) ? 0 : 1;
     EXPECT_EQ(choices[ib].Titular, "EMPRESA B:45997418000153");
-    EXPECT_LT(choices[ib].Vencimento, TDateTime::Now());
+    EXPECT_EQ(FormatShortDate(choices[ib].Vencimento), "30/06/2025");
 
     const auto chosen = SelectCertificate(store, [&](const auto&) { return static_cast<int>(ib); });
     EXPECT_EQ(chosen.Serie, SerialNumberOf(b.cert.get()));

@@ -1,16 +1,24 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <set>
+#include <string_view>
 #include <thread>
 
 #include "common/MainSettings.h"
 #include "monitor/TConsultasParam.h"
+#include "monitor/TEnviosPendentes.h"
+#include "monitor/TSeenList.h"
+#include "support/Documentos.h"
 #include "support/MonitorWorld.h"
 #include "support/RecordingMessageBoxes.h"
 
@@ -25,32 +33,90 @@ struct Result {
     std::string err;
 };
 
-// Runs quelvo-monitor in the world's folder; standard output and error apart, `input` on its
-// standard input.
-Result Monitor(MonitorWorld& w, const std::vector<std::string>& args,
-               const std::string& input = "") {
+// Starts quelvo-monitor in the world's folder with these arguments: `input` on its standard
+// input, its standard output and error into "saida.txt" and "erros.txt" of the folder, and
+// `environment` ("NAME=value") in place of the same variables of this process.
+pid_t Spawn(MonitorWorld& w, const std::vector<std::string>& args, const std::string& input = "",
+            const std::vector<std::string>& environment = {}) {
+    const std::string inFile = w.dir.Write("entrada.txt", input);
     const std::string outFile = w.dir.File("saida.txt");
     const std::string errFile = w.dir.File("erros.txt");
-    const std::string inFile = w.dir.Write("entrada.txt", input);
+    // Everything the child needs is made before the fork: the child only opens files and execs.
+    std::vector<std::string> all = {QUELVO_MONITOR, "--pasta", w.AppDir()};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    std::vector<std::string> env = environment;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string_view variable(*e);
+        const bool replaced = std::any_of(env.begin(), env.end(), [&](const std::string& given) {
+            return variable.substr(0, variable.find('=') + 1) ==
+                   std::string_view(given).substr(0, given.find('=') + 1);
+        });
+        if (!replaced) {
+            env.emplace_back(*e);
+        }
+    }
+    std::vector<char*> envp;
+    for (auto& e : env) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
     const pid_t pid = ::fork();
     if (pid == 0) {
-        std::vector<std::string> all = {QUELVO_MONITOR, "--pasta", w.AppDir()};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : all) {
-            argv.push_back(a.data());
+        const int in = ::open(inFile.c_str(), O_RDONLY);
+        const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
+            ::dup2(err, 2) < 0) {
+            ::_exit(127);
         }
-        argv.push_back(nullptr);
-        std::freopen(inFile.c_str(), "r", stdin);
-        std::freopen(outFile.c_str(), "w", stdout);
-        std::freopen(errFile.c_str(), "w", stderr);
-        ::execv(argv[0], argv.data());
+        ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
+    return pid;
+}
+
+// Waits for the program's end; one that has not ended within a minute is killed (and its status
+// says so), so that a program that hangs fails the test instead of holding it until ctest's
+// time-out.
+int WaitFor(pid_t pid) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > end) {
+            ADD_FAILURE() << "quelvo-monitor did not end within a minute";
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return status;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return status;
+}
+
+// Runs quelvo-monitor to its end; standard output and error apart.
+Result Monitor(MonitorWorld& w, const std::vector<std::string>& args,
+               const std::string& input = "") {
+    const int status = WaitFor(Spawn(w, args, input));
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, w.dir.Read("saida.txt"),
             w.dir.Read("erros.txt")};
+}
+
+// Waits for a condition on what a running program did, within `limit`.
+bool Until(const std::function<bool()>& done,
+           std::chrono::milliseconds limit = std::chrono::seconds(30)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 void StoreLogin(MonitorWorld& w) {
@@ -147,7 +213,8 @@ TEST(MonitorCycle, RestsAcrossRunsListingAndQueryMode) {
     MonitorWorld w;
     StoreLogin(w);
     w.service.EnforceUsageRules(std::chrono::hours(1));
-    const auto expired = w.AddCompany("VENCIDA LTDA", "60746948000112", "v", false, -400, -2);
+    const auto expired =
+        w.AddCompany("VENCIDA LTDA", "60746948000112", "v", false, testpki::Validity::Expired());
     w.Register(w.a, w.a.cnpj);
     w.Register(w.b, w.b.cnpj);
     w.Register(expired, expired.cnpj);
@@ -206,31 +273,6 @@ TEST(MonitorCycle, RestsAcrossRunsListingAndQueryMode) {
     EXPECT_EQ(w.dir.Read("UltimosNSU.dat"), w.b.cnpj + ";0\r\n");
 }
 
-TEST(MonitorCycle, ContinuousStopsOnSigterm) {
-    MonitorWorld w;
-    StoreLogin(w);
-    w.Register(w.a, w.a.cnpj);
-    w.param.Empresas.Salvar(w.dir.File("Empresas2.dat"));
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        std::freopen(w.dir.File("saida.txt").c_str(), "w", stdout);
-        ::execl(QUELVO_MONITOR, QUELVO_MONITOR, "--pasta", w.AppDir().c_str(), "--continuo",
-                nullptr);
-        ::_exit(127);
-    }
-    for (int i = 0; i < 200 && w.service.Queries().empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    ::kill(pid, SIGTERM);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_NE(w.dir.Read("saida.txt").find("Esperando 30 minutos"), std::string::npos);
-    EXPECT_NE(w.dir.Read("Config.dat").find("N60Minutos1=0"), std::string::npos);
-}
-
 TEST(MonitorCycle, EachLogEntryIsOnePlainLine) {
     // What the journal or a pipe gets: a site answer with a line break and a terminal's escape
     // sequence stays on its entry's line, without the control characters.
@@ -246,29 +288,57 @@ TEST(MonitorCycle, EachLogEntryIsOnePlainLine) {
     EXPECT_EQ(run.out.find_first_of("\r\x1b"), std::string::npos) << run.out;
 }
 
-TEST(MonitorCycle, ContinuousStopsCleanlyOnAnEarlySigterm) {
-    // SIGTERM while the program still logs in: it ends as cleanly as during a cycle.
-    MonitorWorld w;
-    StoreLogin(w);
-    w.site.Script("/usuario/comandos.aspx?t=login&usuario=ana@empresa.com&senha=segredo",
-                  standin::Response{200, "", {}, "OK", std::chrono::milliseconds(700)});
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        std::freopen(w.dir.File("saida.txt").c_str(), "w", stdout);
-        ::execl(QUELVO_MONITOR, QUELVO_MONITOR, "--pasta", w.AppDir().c_str(), "--continuo",
-                nullptr);
-        ::_exit(127);
+// "--continuo" ends on SIGTERM (the service manager) and on SIGINT (Ctrl+C) alike: whether the
+// request comes while the program still logs in, during a cycle or between cycles, it saves and
+// exits 0, ended by itself rather than by the signal, and starts no query after the request.
+TEST(MonitorCycle, ContinuousEndsCleanlyOnSigtermAndSigint) {
+    enum class Moment { LoggingIn, InACycle, BetweenCycles };
+    const struct {
+        const char* what;
+        int signal;
+        Moment moment;
+    } cases[] = {
+        {"SIGTERM while logging in", SIGTERM, Moment::LoggingIn},
+        {"SIGTERM during a query", SIGTERM, Moment::InACycle},
+        {"SIGTERM between cycles", SIGTERM, Moment::BetweenCycles},
+        {"SIGINT during a query", SIGINT, Moment::InACycle},
+        {"SIGINT between cycles", SIGINT, Moment::BetweenCycles},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        MonitorWorld w;
+        StoreLogin(w);
+        w.Register(w.a, w.a.cnpj);
+        w.param.Empresas.Salvar(w.dir.File("Empresas2.dat"));
+        // The site or the service takes its time to answer: the signal comes meanwhile.
+        if (c.moment == Moment::LoggingIn) {
+            w.site.Script("/usuario/comandos.aspx?t=login&usuario=ana@empresa.com&senha=segredo",
+                          standin::Response{200, "", {}, "OK", std::chrono::milliseconds(700)});
+        } else if (c.moment == Moment::InACycle) {
+            w.service.SetDelay(std::chrono::milliseconds(700));
+        }
+        const pid_t pid = Spawn(w, {"--continuo"});
+        const bool reached = Until([&] {
+            switch (c.moment) {
+                case Moment::LoggingIn:
+                    return !w.site.Requests().empty();
+                case Moment::InACycle:
+                    return !w.service.Queries().empty();
+                case Moment::BetweenCycles:
+                    break;
+            }
+            return w.dir.Read("saida.txt").find("Esperando 30 minutos") != std::string::npos;
+        });
+        const size_t queries = w.service.Queries().size();
+        ::kill(pid, c.signal);
+        const int status = WaitFor(pid);
+        ASSERT_TRUE(reached);
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal itself";
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_EQ(queries, c.moment == Moment::LoggingIn ? 0u : 1u);
+        EXPECT_EQ(w.service.Queries().size(), queries);  // nothing asked after the request
+        EXPECT_NE(w.dir.Read("Config.dat").find("N60Minutos1=0"), std::string::npos);  // saved
     }
-    for (int i = 0; i < 200 && w.site.Requests().empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ::kill(pid, SIGTERM);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal itself";
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_TRUE(w.service.Queries().empty());  // no cycle started after the request to end
-    EXPECT_NE(w.dir.Read("Config.dat").find("N60Minutos1=0"), std::string::npos);  // saved
 }
 
 TEST(MonitorCycle, ACycleThatCannotRecordUploadsNothingAndSaysSo) {
@@ -288,46 +358,142 @@ TEST(MonitorCycle, ACycleThatCannotRecordUploadsNothingAndSaysSo) {
     EXPECT_NE(run.out.find("Não foi possível gravar as listas"), std::string::npos) << run.out;
 }
 
-// Killed at any moment, the program leaves every file it keeps whole.
-TEST(MonitorCycle, KilledMidCycleLeavesCompleteFiles) {
-    MonitorWorld w;
-    StoreLogin(w);
-    w.Register(w.a, w.a.cnpj);
-    w.Register(w.b, w.b.cnpj);
-    w.param.Empresas.Salvar(w.dir.File("Empresas2.dat"));
-    for (int n = 1; n <= 400; ++n) {
-        w.service.AddDocument(w.a.cnpj, n,
-                              "<nfeProc versao=\"4.00\"><NFe><infNFe Id=\"NFe" +
-                                  std::string(40, '1') + std::to_string(1000 + n) +
-                                  "\"></infNFe></NFe></nfeProc>");
+// The leftovers of an interrupted write in the folder: ".<name>.XXXXXX".
+std::vector<std::string> Temporaries(const MonitorWorld& w) {
+    std::vector<std::string> out;
+    for (const auto& entry : std::filesystem::directory_iterator(w.dir.path())) {
+        const std::string name = entry.path().filename().string();
+        if (name.front() == '.') {
+            out.push_back(name);
+        }
     }
-    w.service.SetDelay(std::chrono::milliseconds(2));
-    for (int round = 0; round < 6; ++round) {
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            std::freopen("/dev/null", "w", stdout);
-            ::execl(QUELVO_MONITOR, QUELVO_MONITOR, "--pasta", w.AppDir().c_str(), nullptr);
-            ::_exit(127);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(150 + 170 * round));
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
+    return out;
+}
 
-        test::ScopedMessageBoxes boxes;
-        TConsultasParam back;
-        back.Empresas.Carregar(w.dir.File("Empresas2.dat"));
-        EXPECT_EQ(back.Empresas.Quantidade(), 2) << "round " << round;
-        EXPECT_TRUE(boxes->All().empty()) << "round " << round;
-        back.CarregarListas(w.AppDir());
-        for (const auto& key : back.ConsultadosNums.Entries()) {
-            ASSERT_EQ(key.rfind(w.a.cnpj, 0), 0u) << key;
+// The keys the site accepted as new ("OK"), in order.
+std::vector<std::string> Accepted(const MonitorWorld& w) {
+    std::vector<std::string> out;
+    for (const auto& u : w.site.Uploads()) {
+        if (u.answer == "OK") {
+            out.push_back(u.chNFe);
         }
-        const auto settings = TMainSettings::Read(TProfileFile(w.dir.File("Config.dat")));
-        EXPECT_EQ(settings.IntervalMinutes(), 30);
-        EXPECT_EQ(TProfileFile(w.dir.File("Config.dat")).ReadString("Config", "Senha"), "segredo");
-        for (const auto& entry : std::filesystem::directory_iterator(w.dir.path())) {
-            EXPECT_NE(entry.path().filename().string().front(), '.')
-                << "left a temporary file: " << entry.path();
+    }
+    return out;
+}
+
+// Killed in the middle of a write, the program loses nothing. Each round ends quelvo-monitor at
+// a chosen rename onto a kept file: the new content complete in its temporary file, the kept
+// file not yet replaced (the moment a crash or a power cut costs most). A round shows that it
+// worked until then (queries made) and that the kill landed inside that write (its temporary
+// file is there); whatever it left, every file loads, and the next start clears the leftovers.
+// The points are chosen where the state moves on, in both query modes: in sequential mode after
+// the summaries read were written down as pending and before the stored ultNSU moves past them,
+// and the other way round. Once a run goes to its end, every summary is at the site, accepted
+// exactly once, and nothing waits any more.
+TEST(MonitorCycle, KilledInTheMiddleOfAWriteLosesNothing) {
+    struct Kill {
+        const char* file;
+        int nth;  // the nth rename onto that file in the round's run
+    };
+    const struct {
+        const char* modo;
+        int summariesOfA;
+        std::vector<Kill> kills;
+    } cases[] = {
+        {"nsu",
+         5,
+         {
+             {"Descansos.dat", 4},        // during A's walk, before the next query is counted
+             {"Consultados.dat", 2},      // between the two seen-lists, after A's turn
+             {"ConsultadosNums.dat", 3},  // after B's turn
+             {"Config.dat", 1},           // the save at the end of the run
+         }},
+        {"sequencial",
+         120,  // three answers of 50, 50 and 20 summaries
+         {
+             {"EnviosPendentes.dat", 1},  // the first answer's summaries written as pending
+             {"UltimosNSU.dat", 1},       // written as pending, and the ultNSU not moved yet
+             {"EnviosPendentes.dat", 3},  // the second answer's uploads done, not yet cleared
+             {"Descansos.dat", 1},        // A has read everything: its rest
+             {"ConsultadosNums.dat", 3},  // after B's turn
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.modo);
+        MonitorWorld w;
+        StoreLogin(w);
+        w.Register(w.a, w.a.cnpj);
+        w.Register(w.b, w.b.cnpj);
+        w.param.Empresas.Salvar(w.dir.File("Empresas2.dat"));
+        std::set<std::string> all;
+        for (int n = 1; n <= c.summariesOfA; ++n) {
+            w.service.AddDocument(w.a.cnpj, n, standin::ResNFeXml(test::Resumo(n)));
+            all.insert(test::Chave(n));
+        }
+        for (int n = 1; n <= 3; ++n) {
+            w.service.AddDocument(w.b.cnpj, n, standin::ResNFeXml(test::Resumo(1000 + n)));
+            all.insert(test::Chave(1000 + n));
+        }
+        ASSERT_EQ(Monitor(w, {"--modo", c.modo}).code, 0);
+
+        for (const auto& kill : c.kills) {
+            const std::string at = std::string(kill.file) + ":" + std::to_string(kill.nth);
+            SCOPED_TRACE(at);
+            const size_t queries = w.service.Queries().size();
+            // (Beside whatever this process has preloaded itself.)
+            const char* preloaded = std::getenv("LD_PRELOAD");
+            const std::string preload = std::string(QUELVO_TEST_KILL_AT_RENAME) +
+                                        (preloaded ? std::string(":") + preloaded : "");
+            const int status = WaitFor(Spawn(
+                w, {"--ciclo"}, "", {"LD_PRELOAD=" + preload, "QUELVO_TEST_KILL_AT_RENAME=" + at}));
+            ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+                << "the run ended before that write: " << w.dir.Read("saida.txt");
+            EXPECT_GT(w.service.Queries().size(), queries) << "nothing done before the kill";
+            // The kill's own leftover only: the round's start cleared the one before.
+            const auto left = Temporaries(w);
+            ASSERT_EQ(left.size(), 1u);
+            EXPECT_EQ(left[0].rfind(std::string(".") + kill.file + ".", 0), 0u) << left[0];
+            if (std::string(c.modo) == "sequencial" && kill.file == std::string("UltimosNSU.dat")) {
+                // The summaries read are on disk before the ultNSU moves past them.
+                EXPECT_FALSE(std::filesystem::exists(w.dir.File("UltimosNSU.dat")));
+                EXPECT_EQ(TEnviosPendentes(w.AppDir()).Quantos(w.a.cnpj), 50u);
+            }
+
+            // What the kill left loads whole.
+            test::ScopedMessageBoxes boxes;
+            TConsultasParam back;
+            back.Empresas.Carregar(w.dir.File("Empresas2.dat"));
+            EXPECT_EQ(back.Empresas.Quantidade(), 2);
+            EXPECT_TRUE(boxes->All().empty());
+            // (Read as they are: the leftover stays for the program's next start to clear.)
+            for (const char* file : {"Consultados.dat", "ConsultadosNums.dat"}) {
+                if (std::filesystem::exists(w.dir.File(file))) {
+                    EXPECT_NO_THROW(TSeenList().LoadFromFile(w.dir.File(file))) << file;
+                }
+            }
+            EXPECT_EQ(TProfileFile(w.dir.File("Config.dat")).ReadString("Config", "Senha"),
+                      "segredo");
+            for (const char* file : {"UltimosNSU.dat", "EnviosPendentes.dat", "Descansos.dat"}) {
+                EXPECT_TRUE(w.dir.Named(std::string(file) + ".danificado").empty()) << file;
+            }
+        }
+
+        // A run to its end (a second one finds nothing more to do).
+        for (int run = 0; run < 2; ++run) {
+            const auto r = Monitor(w, {"--ciclo"});
+            EXPECT_EQ(r.code, 0) << r.err;
+        }
+        const auto accepted = Accepted(w);
+        EXPECT_EQ(std::set<std::string>(accepted.begin(), accepted.end()), all);
+        EXPECT_EQ(accepted.size(), all.size());
+        EXPECT_EQ(TEnviosPendentes(w.AppDir()).Quantos(w.a.cnpj), 0u);
+        EXPECT_TRUE(Temporaries(w).empty());
+        TConsultasParam back;
+        back.CarregarListas(w.AppDir());
+        for (const auto* list : {&back.Consultados, &back.ConsultadosNums}) {
+            const auto entries = list->Entries();
+            EXPECT_EQ(std::set<std::string>(entries.begin(), entries.end()).size(), entries.size())
+                << "an entry recorded twice";
         }
     }
 }

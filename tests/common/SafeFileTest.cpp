@@ -1,13 +1,12 @@
 #include "common/SafeFile.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <csignal>
 #include <filesystem>
 #include <system_error>
 
+#include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
 
 namespace quelvo {
@@ -40,15 +39,10 @@ TEST(SafeFile, ReplacesWholeAndKeepsModes) {
 TEST(SafeFile, FailedWriteKeepsTheOldFile) {
     TempDir dir;
     const std::string path = dir.Write("Consultados.dat", "keep me\r\n");
-    struct rlimit old {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = 4;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    EXPECT_THROW(WriteFileAtomic(path, std::string(1000, 'x')), std::system_error);
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    {
+        test::FileSizeLimit limit(4);
+        EXPECT_THROW(WriteFileAtomic(path, std::string(1000, 'x')), std::system_error);
+    }
     EXPECT_EQ(ReadWholeFile(path), "keep me\r\n");
     EXPECT_EQ(EntriesIn(dir.path()), 1u);
 }

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "dfe/ENFeClientError.h"
 #include "dfe/TNFeClient.h"
 #include "dfe/TSoapHttpTransport.h"
 #include "support/DfeWorld.h"
 #include "support/ErrorOf.h"
+#include "support/FakeDfeService.h"
 #include "support/TinyProxy.h"
 
 namespace quelvo {
@@ -84,53 +87,58 @@ TEST(DistributionClient, QueriesTheServiceWithTheCompanyCertificate) {
         std::string::npos);
 }
 
-TEST(DistributionClient, EachCompanyPresentsItsOwnCertificate) {
-    test::DfeWorld w;
-    auto client = w.NewClient(w.a);
-    auto& cert = client->Configuracoes.Certificados;
-    client->RequestDistribution(35, w.a.cnpj, "", "0");
-    cert.SetNumeroSerie(w.b.serial);
-    cert.SetSenha(w.b.senha);
-    client->RequestDistribution(35, w.b.cnpj, "", "0");
-    cert.SetNumeroSerie(w.a.serial);
-    cert.SetSenha(w.a.senha);
-    client->RequestDistribution(35, w.a.cnpj, "", "0");
-    const auto q = w.service.Queries();
-    ASSERT_EQ(q.size(), 3u);
-    EXPECT_EQ(q[0].certificateSerial, w.a.serial);
-    EXPECT_EQ(q[1].certificateSerial, w.b.serial);  // B's file uses the legacy algorithms
-    EXPECT_EQ(q[2].certificateSerial, w.a.serial);
-    EXPECT_NE(q[0].connection, q[1].connection);
-    EXPECT_NE(q[1].connection, q[2].connection);
-}
-
 TEST(DistributionClient, FailureRows) {
     test::DfeWorld w;
     auto client = w.NewClient(w.a);
     client->Services.Distribution.Transport().StallTimeoutS = 1;
     const std::string cnpj = w.a.cnpj;
+    // Other answers come from a server of the test's own, with status 500.
+    test::FakeDfeService other;
+    auto faked = w.NewClient(w.a);
+    faked->Configuracoes.Servidores.DFeProducao = other.HostPort();
     struct Case {
         const char* what;
-        Script script;
+        std::optional<Script> script;
+        std::string body;  // without a script
         std::string message;
     };
     const Case cases[] = {
-        {"another status", Script{Script::Kind::Status, 656, "Rejeicao: Consumo Indevido", {}},
+        {"another status", Script{Script::Kind::Status, 656, "Rejeicao: Consumo Indevido", {}}, "",
          "Rejeicao: Consumo Indevido"},
-        {"SOAP fault with status 500", Script{Script::Kind::SoapFault, 0, "", {}}, "Erro interno"},
-        {"HTML error page", Script{Script::Kind::HtmlPage, 0, "", {}},
+        {"SOAP fault with status 500", Script{Script::Kind::SoapFault, 0, "", {}}, "",
+         "Erro interno"},
+        {"HTML error page", Script{Script::Kind::HtmlPage, 0, "", {}}, "",
          std::string(kPrefix) + "Erro: Requisição não enviada.\r\nServico Indisponivel"},
-        {"empty body", Script{Script::Kind::EmptyBody, 0, "", {}},
+        {"empty body", Script{Script::Kind::EmptyBody, 0, "", {}}, "",
          std::string(kPrefix) + "Erro: Requisição não enviada.\r\n0 - No error"},
-        {"corrupt docZip", Script{Script::Kind::CorruptDocZip, 0, "", {}},
+        {"corrupt docZip", Script{Script::Kind::CorruptDocZip, 0, "", {}}, "",
          std::string(kPrefix) + "data error"},
+        {"SOAP 1.2 fault with its reason", std::nullopt,
+         "<?xml version=\"1.0\"?><env:Envelope xmlns:env=\"http://www.w3.org/2003/05/"
+         "soap-envelope\"><env:Body><env:Fault><env:Code><env:Value>env:Receiver</env:Value>"
+         "</env:Code><env:Reason><env:Text xml:lang=\"pt-BR\"> Servidor sobrecarregado "
+         "</env:Text></env:Reason></env:Fault></env:Body></env:Envelope>",
+         "Servidor sobrecarregado"},
+        {"SOAP 1.1 fault without prefix", std::nullopt,
+         "<Envelope><Body><Fault><faultcode>soap:Server</faultcode><faultstring>Server was "
+         "unable to process request.</faultstring></Fault></Body></Envelope>",
+         "Server was unable to process request."},
+        {"a fault without a reason", std::nullopt,
+         "<soap:Envelope><soap:Body><soap:Fault/></soap:Body></soap:Envelope>", ""},
     };
     for (const auto& c : cases) {
-        w.service.ScriptQuery(cnpj, 5, c.script);
-        EXPECT_EQ(ErrorOf([&] { client->RequestDistribution(35, cnpj, "", "5"); }), c.message)
+        TNFeClient* used = client.get();
+        if (c.script) {
+            w.service.ScriptQuery(cnpj, 5, *c.script);
+        } else {
+            other.response = standin::Response{500, "", {}, c.body};
+            used = faked.get();
+        }
+        EXPECT_EQ(ErrorOf([&] { used->RequestDistribution(35, cnpj, "", "5"); }), c.message)
             << c.what;
-        EXPECT_EQ(client->Status(), 0) << c.what;
+        EXPECT_EQ(used->Status(), 0) << c.what;
     }
+    EXPECT_EQ(faked->Services.Distribution.Response().cStat, 0);
     // A body with a zero byte is read up to it.
     w.service.ScriptQuery(cnpj, 7, Script{Script::Kind::ZeroByte, 0, "", {}});
     EXPECT_TRUE(client->RequestDistribution(35, cnpj, "", "7"));
@@ -181,16 +189,9 @@ TEST(DistributionClient, CertificateAndConfigurationFailures) {
     EXPECT_EQ(fresh.Configuracoes.WebServices.UFCodigo(), 43);
 }
 
-TEST(DistributionClient, ServerTrustAndClientCertificates) {
+// (The server's own certificate: HostileServerTest.)
+TEST(DistributionClient, AClientCertificateOfAnotherAuthorityIsRefused) {
     test::DfeWorld w;
-    // Without the test authority among the anchors, the server's chain is refused.
-    auto untrusting = w.NewClient(w.a);
-    untrusting->Configuracoes.PastaAcConfiaveis = w.dir.File("nenhuma");
-    const std::string refused =
-        ErrorOf([&] { untrusting->RequestDistribution(35, w.a.cnpj, "", "0"); });
-    EXPECT_EQ(refused.rfind(std::string(kPrefix) + "Erro: Requisição não enviada.\r\n60 - ", 0), 0u)
-        << refused;
-
     // A certificate from another authority: the server refuses the handshake.
     const auto stranger = testpki::TestPki::IssueSelfSigned("ESTRANHO:12345678000195");
     w.store.ImportBytes(test::SharedPki().Pkcs12(stranger, "x", false), "x", "estranho.pfx");

@@ -72,32 +72,49 @@ TEST(Leitor, ExtractGroupRules) {
     EXPECT_EQ(l.ExtractGroup(1, "a"), "<a><a>1</a>");
 }
 
-TEST(Leitor, NextGroupGivesTheOccurrencesInOrder) {
-    // What the walk over occurrences 1, 2, ... gives, ExtractNextGroup gives too.
-    const std::string texts[] = {
-        "<r><docZip NSU=\"1\">A</docZip><docZip NSU=\"2\">B</docZip></r>",
-        "<r>x<docZip>A</docZip>y<docZip NSU=\"2\">B</docZip>z<docZip>C</docZip></r>",
-        "<r><docZip>A</docZip><docZip>B</r>",             // the last one is never closed
-        "<r><docZip>A</docZip:x><docZip>B</docZip></r>",  // a prefixed closing tag
-        "<r><docZip>A</docZip><outro/></docZip><docZip>C</docZip></r>",  // a stray closing tag
-        "<r></r>",
+TEST(Leitor, OccurrencesOneByOneAndInSteps) {
+    // The groups of occurrence 1, 2, ... (until the first empty one); ExtractNextGroup gives the
+    // same in steps.
+    const struct {
+        const char* what;
+        std::string text;
+        std::vector<std::string> groups;
+    } cases[] = {
+        {"two groups",
+         "<r><docZip NSU=\"1\">A</docZip><docZip NSU=\"2\">B</docZip></r>",
+         {"<docZip NSU=\"1\">A</docZip>", "<docZip NSU=\"2\">B</docZip>"}},
+        {"text between the groups",
+         "<r>x<docZip>A</docZip>y<docZip NSU=\"2\">B</docZip>z<docZip>C</docZip></r>",
+         {"<docZip>A</docZip>", "<docZip NSU=\"2\">B</docZip>", "<docZip>C</docZip>"}},
+        {"the last one never closed: it runs to the end of its level",
+         "<r><docZip>A</docZip><docZip>B</r>",
+         {"<docZip>A</docZip>", "<docZip>B</r>"}},
+        {"a prefixed closing tag counts only where no plain one follows",
+         "<r><docZip>A</docZip:x><docZip>B</docZip></r>",
+         {"<docZip>A</docZip:x><docZip>B</docZip>"}},
+        {"a stray closing tag hides what follows it",
+         "<r><docZip>A</docZip><outro/></docZip><docZip>C</docZip></r>",
+         {"<docZip>A</docZip>"}},
+        {"none", "<r></r>", {}},
     };
-    for (const auto& text : texts) {
+    for (const auto& c : cases) {
         TLeitor byOccurrence;
-        byOccurrence.Arquivo = text;
+        byOccurrence.Arquivo = c.text;
         byOccurrence.ExtractGroup(1, "r");
-        std::vector<std::string> expected;
+        std::vector<std::string> got;
         for (int n = 1;; ++n) {
             std::string g = byOccurrence.ExtractGroup(2, "docZip", "", n);
             if (g.empty()) {
                 break;
             }
-            expected.push_back(std::move(g));
+            got.push_back(std::move(g));
         }
+        EXPECT_EQ(got, c.groups) << c.what;
+
         TLeitor bySteps;
-        bySteps.Arquivo = text;
+        bySteps.Arquivo = c.text;
         bySteps.ExtractGroup(1, "r");
-        std::vector<std::string> got;
+        got.clear();
         size_t position = 0;
         for (;;) {
             std::string g = bySteps.ExtractNextGroup(2, "docZip", position);
@@ -107,7 +124,7 @@ TEST(Leitor, NextGroupGivesTheOccurrencesInOrder) {
             EXPECT_EQ(bySteps.Grupo, g);
             got.push_back(std::move(g));
         }
-        EXPECT_EQ(got, expected) << text;
+        EXPECT_EQ(got, c.groups) << c.what;
     }
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <map>
 #include <thread>
 
@@ -22,30 +23,41 @@ void Present(TNFeClient& client, const test::DfeWorld::Company& company) {
     cert.SetSenha(company.senha);
 }
 
-TEST(TokenClient, TheServiceSeesTheCertificateOfTheToken) {
+// One client, one company after another: each query presents its own company's certificate,
+// whether from a PKCS#12 file, one made with the legacy algorithms, or a token (whose key signs
+// every handshake of its connections). Another certificate opens another connection; the same one
+// keeps its connection.
+TEST(TokenClient, EachQueryPresentsItsCompanysCertificate) {
     test::SoftHsm hsm;
     hsm.AddToken("eToken Empresa T", "4321");
     test::DfeWorld w;
     const auto t =
         w.AddTokenCompany(hsm, "eToken Empresa T", "4321", "EMPRESA T LTDA", "60746948000112");
-    auto client = w.NewClient(t);
-    // The token's company, a company of the folder, the token's again: each query presents its
-    // own certificate; the token's key signs every handshake of its connections.
-    ASSERT_TRUE(client->RequestDistribution(35, t.cnpj, "", "0"));
-    ASSERT_TRUE(client->RequestDistribution(35, t.cnpj, "", "1"));
-    Present(*client, w.a);
-    ASSERT_TRUE(client->RequestDistribution(35, w.a.cnpj, "", "0"));
-    Present(*client, t);
-    ASSERT_TRUE(client->RequestDistribution(35, t.cnpj, "", "0"));
+    const struct {
+        const char* what;
+        const test::DfeWorld::Company* company;
+        const char* nsu;
+        bool sameConnection;  // as the query before
+    } steps[] = {
+        {"a PKCS#12 file", &w.a, "0", false},       {"a legacy PKCS#12 file", &w.b, "0", false},
+        {"the file before", &w.a, "0", false},      {"a token", &t, "0", false},
+        {"the token again", &t, "1", true},         {"a file after the token", &w.a, "0", false},
+        {"the token after a file", &t, "0", false},
+    };
+    auto client = w.NewClient(w.a);
+    for (const auto& s : steps) {
+        Present(*client, *s.company);
+        ASSERT_TRUE(client->RequestDistribution(35, s.company->cnpj, "", s.nsu)) << s.what;
+    }
     const auto q = w.service.Queries();
-    ASSERT_EQ(q.size(), 4u);
-    EXPECT_EQ(q[0].certificateSerial, t.serial);
-    EXPECT_EQ(q[1].certificateSerial, t.serial);
-    EXPECT_EQ(q[2].certificateSerial, w.a.serial);
-    EXPECT_EQ(q[3].certificateSerial, t.serial);
-    EXPECT_EQ(q[0].connection, q[1].connection) << "the token's connection is kept";
-    EXPECT_NE(q[1].connection, q[2].connection);
-    EXPECT_NE(q[2].connection, q[3].connection);
+    ASSERT_EQ(q.size(), std::size(steps));
+    for (size_t i = 0; i < q.size(); ++i) {
+        EXPECT_EQ(q[i].certificateSerial, steps[i].company->serial) << steps[i].what;
+        if (i > 0) {
+            EXPECT_EQ(q[i].connection == q[i - 1].connection, steps[i].sameConnection)
+                << steps[i].what;
+        }
+    }
 }
 
 TEST(TokenClient, AWrongPinStopsTheCallBeforeAnythingIsSent) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "certificates/CertificateAccess.h"
 #include "support/FakeDfeService.h"
 #include "support/MonitorWorld.h"
 
@@ -55,14 +54,15 @@ TEST(CadastroEmpresa, ChecksInTheirOrder) {
 
 TEST(CadastroEmpresa, ExpiryTestQueryConfirmation) {
     MonitorWorld w;
-    const TDateTime expiry = CertificateExpiry(w.store, w.b.serial);
-    TDateTime clock = TDateTime::FromDays(expiry.Days() + 1);
+    // The company's certificate is valid through 31/12/2049.
+    TDateTime clock = TDateTime::FromDate(2050, 1, 1);
     TCadastroEmpresa cadastro(w.param, TConsultasAmbiente::Of(w.AppDir()), [&] { return clock; });
     const TCadastroEntrada b{"45.997.418/0001-53", "RS", w.b.serial, w.b.senha};
     auto r = cadastro.Confirmar(b, kYes);
-    EXPECT_EQ(r.mensagem, "Esse certificado digital foi válido até " + FormatShortDate(expiry) +
-                              ".\r\nData atual nesse computador " + FormatShortDate(clock));
-    clock = expiry;  // the last day still passes
+    EXPECT_EQ(r.mensagem,
+              "Esse certificado digital foi válido até 31/12/2049.\r\n"
+              "Data atual nesse computador 01/01/2050");
+    clock = TDateTime{2049, 12, 31, 23, 59, 59};  // the last day still passes
 
     // The service refuses: its reason, without the prefix.
     w.service.ScriptQuery(w.b.cnpj, 0,
@@ -115,7 +115,7 @@ TEST(CadastroEmpresa, ExpiryTestQueryConfirmation) {
     EXPECT_EQ(e->Nome(), "EMPRESA B S A");  // the certificate holder's name
     EXPECT_EQ(e->CertificadoDigital(), w.b.serial);
     EXPECT_EQ(e->CertSenha(), w.b.senha);
-    EXPECT_EQ(e->Vencimento(), FormatShortDate(expiry));
+    EXPECT_EQ(e->Vencimento(), "31/12/2049");
     // The test queries used the company's certificate and state.
     const auto q = w.service.Queries().back();
     EXPECT_EQ(q.certificateSerial, w.b.serial);
@@ -133,9 +133,8 @@ TEST(CadastroEmpresa, TheTestQueryKeepsTheUsageRules) {
     const TConsultasAmbiente ambiente = w.Ambiente();
     TCadastroEmpresa cadastro(w.param, ambiente);
     const TCadastroEntrada b{"45.997.418/0001-53", "SP", w.b.serial, w.b.senha};
-    const auto inicio = w.clock.Now();
-    const std::string bloqueio =
-        "Consumo indevido: nova consulta após " + TDescansos::Quando(inicio + 1h, inicio);
+    const auto inicio = w.clock.Now();  // 10:00
+    const std::string bloqueio = "Consumo indevido: nova consulta após 11:00";
 
     w.service.ScriptQuery(w.b.cnpj, 0,
                           Script{Script::Kind::Status, 656, "Rejeicao: Consumo Indevido", {}});
@@ -170,8 +169,7 @@ TEST(CadastroEmpresa, TheTestQueryKeepsTheUsageRules) {
     }
     r = cadastro.Confirmar({"11.222.333/0001-81", "SP", w.a.serial, w.a.senha}, kYes);
     EXPECT_EQ(r.tipo, Tipo::Recusado);
-    EXPECT_EQ(r.mensagem, "Limite de consultas por hora atingido: nova consulta após " +
-                              TDescansos::Quando(w.clock.Now() + 1h, w.clock.Now()));
+    EXPECT_EQ(r.mensagem, "Limite de consultas por hora atingido: nova consulta após 12:01");
     EXPECT_EQ(w.service.Queries().size(), 2u);
     EXPECT_EQ(w.param.Empresas.Quantidade(), 1);
 }

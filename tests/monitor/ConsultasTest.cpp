@@ -131,7 +131,8 @@ TEST(Consultas, FullInvoicesAndEventsAreRecordedWithoutUpload) {
 
 TEST(Consultas, CompanyFailuresAndSkips) {
     MonitorWorld w;
-    const auto expired = w.AddCompany("VENCIDA LTDA", "60746948000112", "v", false, -400, -2);
+    const auto expired =
+        w.AddCompany("VENCIDA LTDA", "60746948000112", "v", false, testpki::Validity::Expired());
     const auto c = w.AddCompany("EMPRESA C LTDA", "33000167000101", "c", false);
     w.Register(w.a, "11.222.333/0001-81", "XX");  // an unknown state
     w.Register(expired, expired.cnpj);
@@ -156,8 +157,7 @@ TEST(Consultas, CompanyFailuresAndSkips) {
     EXPECT_EQ(e.Item(4)->Situacao(), "1 novas notas foi inseridas");
     EXPECT_FALSE(w.param.ConsultadosNums.Contains(c.cnpj + "3"));
     EXPECT_TRUE(w.QueriedNsus(expired.cnpj).empty());
-    EXPECT_EQ(e.Item(1)->Vencimento(),
-              FormatShortDate(TDateTime::FromDays(TDateTime::Now().Days() - 2)));
+    EXPECT_EQ(e.Item(1)->Vencimento(), "30/06/2025");
 }
 
 TEST(Consultas, SwitchingOffStopsAfterTheCurrentStep) {

@@ -34,7 +34,7 @@ size_t Lines(const std::string& text) {
 void UseSaveInterval(MonitorWorld& w, std::chrono::milliseconds interval) {
     TConsultasAmbiente ambiente = w.Ambiente();
     ambiente.gravacao = interval;
-    w.schedule = std::make_unique<TMonitorSchedule>(w.param, w.sync, ambiente);
+    w.schedule = std::make_unique<TMonitorSchedule>(w.param, w.sync, ambiente, w.DateClock());
 }
 
 // A file the program cannot replace: a folder stands in its place (a full disk or a folder made

@@ -4,7 +4,6 @@
 
 #include <filesystem>
 
-#include "certificates/CertificateAccess.h"
 #include "support/MonitorWorld.h"
 
 namespace quelvo {
@@ -14,26 +13,26 @@ using test::MonitorWorld;
 
 TEST(MonitorSchedule, ExpiryPassAndIntervalTexts) {
     MonitorWorld w;
-    const TDateTime now = TDateTime::Now();
-    // One certificate ends later today, one ended yesterday.
-    const auto today = w.AddCompany("HOJE LTDA", "60746948000112", "h", false, -30, 0);
+    // One certificate ends on 08/12/2026, one ended the day before.
+    const auto today = w.AddCompany("HOJE LTDA", "60746948000112", "h", false,
+                                    testpki::Validity::Until("20261208"));
     w.Register(today, today.cnpj);
-    const auto yesterday = w.AddCompany("ONTEM LTDA", "33000167000101", "o", false, -30, -1);
+    const auto yesterday = w.AddCompany("ONTEM LTDA", "33000167000101", "o", false,
+                                        testpki::Validity::Until("20261207"));
     w.Register(yesterday, yesterday.cnpj);
-    TDateTime clock = now;
+    TDateTime clock = TDateTime::FromDate(2026, 12, 8);
     TMonitorSchedule schedule(w.param, w.sync, TConsultasAmbiente::Of(w.AppDir()),
                               [&] { return clock; });
-    schedule.AtualizarVencimentos();
     const auto& e = w.param.Empresas;
-    const TDateTime expiry = CertificateExpiry(w.store, today.serial);
     // A certificate is valid through the whole day it expires on.
-    clock = expiry.DateOnly();
     clock.Hour = 23;
+    clock.Minute = 59;
     schedule.AtualizarVencimentos();
     EXPECT_EQ(e.Item(0)->Status(), (std::pair<int, std::string>{0, "Esperando..."}));
-    EXPECT_EQ(e.Item(0)->Vencimento(), FormatShortDate(expiry));
+    EXPECT_EQ(e.Item(0)->Vencimento(), "08/12/2026");
     EXPECT_EQ(e.Item(1)->Status(), (std::pair<int, std::string>{2, "Certificado vencido"}));
-    clock = TDateTime::FromDays(expiry.Days() + 1);
+    EXPECT_EQ(e.Item(1)->Vencimento(), "07/12/2026");
+    clock = TDateTime::FromDate(2026, 12, 9);
     schedule.AtualizarVencimentos();
     EXPECT_EQ(e.Item(0)->Status(), (std::pair<int, std::string>{2, "Certificado vencido"}));
 
@@ -66,10 +65,9 @@ TEST(MonitorSchedule, CommandsAndOneCycleAtATime) {
     w.service.AddDocument(w.a.cnpj, 1, "<resNFe versao=\"1.01\"><chNFe>1</chNFe></resNFe>");
     auto& schedule = w.Schedule();
 
-    // A slow service keeps the first cycle running while the commands are tried.
+    // The service holds its answer: the first cycle runs while the commands are tried.
     w.service.ScriptQuery(w.a.cnpj, 0,
-                          standin::TDfeStandIn::Script{standin::TDfeStandIn::Script::Kind::Slow, 0,
-                                                       "", std::chrono::milliseconds(800)});
+                          standin::TDfeStandIn::Script{standin::TDfeStandIn::Script::Kind::Held});
     EXPECT_TRUE(schedule.Tick());
     EXPECT_TRUE(w.param.Executando);  // counted as running from its creation
     EXPECT_FALSE(schedule.Tick());    // no second cycle
@@ -82,6 +80,7 @@ TEST(MonitorSchedule, CommandsAndOneCycleAtATime) {
     };
     EXPECT_FALSE(schedule.VerificarUltimos3Meses(set, [] {}));
     EXPECT_EQ(ativado, std::vector<bool>{false});
+    w.service.Release();
     schedule.WaitForWorkers();
     EXPECT_FALSE(w.param.Executando);
 

@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 
 #include "common/ConsultaSequencial.h"
 #include "common/ProfileFile.h"
 #include "dfe/Compression.h"
 #include "support/Documentos.h"
+#include "support/FakeDfeService.h"
 #include "support/MonitorWorld.h"
 
 namespace quelvo {
@@ -93,17 +95,15 @@ TEST_F(SequentialMode, ReadsInBatchesUploadsRestsAndKeepsWhatTheSiteMissed) {
     // Next turn, within the rest: the missed summary goes to the site without any query.
     w.service.ClearQueries();
     w.sync.logs.clear();
-    w.clock.Advance(10min);
-    const auto agora = w.clock.Now();
+    w.clock.Advance(10min);  // 10:10
     w.Cycle();
     EXPECT_TRUE(w.service.Queries().empty());
     EXPECT_EQ(w.site.Uploads().back().chNFe, Chave(77));
     EXPECT_EQ(w.site.Uploads().back().answer, "OK");
     EXPECT_EQ(w.dir.Read("EnviosPendentes.dat"), "");
     EXPECT_TRUE(w.param.ConsultadosNums.Contains(d + "77"));
-    EXPECT_EQ(empresa->Status(),
-              (std::pair<int, std::string>{0, "Aguardando novos documentos: nova consulta após " +
-                                                  TDescansos::Quando(agora + 50min, agora)}));
+    EXPECT_EQ(empresa->Status(), (std::pair<int, std::string>{
+                                     0, "Aguardando novos documentos: nova consulta após 11:00"}));
     EXPECT_EQ(w.sync.logs.at(0), "1 novas notas foi inseridas para o CNPJ: 11.222.333/0001-81");
 
     // After the hour: one distNSU from where it stopped.
@@ -139,7 +139,7 @@ TEST_F(SequentialMode, A656EndsTheTurnAndKeepsTheStoredUltNsu) {
     // over, asks from its own older ultNSU: out of sequence.
     w.dir.Write("UltimosNSU.dat", d + ";50\r\n");
     w.clock.Advance(61min);
-    TMonitorSchedule schedule(w.param, w.sync, w.Ambiente());
+    TMonitorSchedule schedule(w.param, w.sync, w.Ambiente(), w.DateClock());
     schedule.Tick();
     schedule.WaitForWorkers();
     EXPECT_EQ(DistNsus(w, d).back(), Nsu15(50));
@@ -162,6 +162,50 @@ TEST_F(SequentialMode, A656EndsTheTurnAndKeepsTheStoredUltNsu) {
               0u);
     EXPECT_EQ(w.dir.Read("UltimosNSU.dat"), d + ";70\r\n");
     EXPECT_EQ(w.service.UsageOf(d).duringBlock, 0);
+}
+
+// The site failing in the middle of a turn: three uploads in a row that fail end the turn (the
+// site is taken for down, nothing more is read); what was read stays pending, written down before
+// the stored ultNSU moved past it, and the next turn sends it first and reads on from there.
+TEST_F(SequentialMode, ThreeFailedUploadsInARowEndTheTurnAndTheRestStaysPending) {
+    for (int n = 1; n <= 120; ++n) {
+        w.service.AddDocument(d, n, standin::ResNFeXml(Resumo(n)));
+    }
+    w.site.Script("/chaves.php", standin::Response{503, "", {}, "Fora do ar"});
+    const auto uploadsTried = [&] {
+        size_t n = 0;
+        for (const auto& r : w.site.Requests()) {
+            n += r.target == "/chaves.php";
+        }
+        return n;
+    };
+
+    w.Cycle();
+    EXPECT_EQ(uploadsTried(), 3u);
+    EXPECT_EQ(DistNsus(w, d), std::vector<std::string>{Nsu15(0)});
+    EXPECT_EQ(w.dir.Read("UltimosNSU.dat"), d + ";50\r\n");
+    EXPECT_EQ(TEnviosPendentes(w.AppDir()).Quantos(d), 50u);
+    EXPECT_NE(std::find(w.sync.logs.begin(), w.sync.logs.end(),
+                        "O site não respondeu; os resumos não enviados do CNPJ 11222333000181 "
+                        "ficam pendentes para o próximo ciclo."),
+              w.sync.logs.end());
+    EXPECT_TRUE(w.site.Uploads().empty());
+
+    // The site is back: the 50 go first, without a query, then the reading goes on from 50.
+    w.site.ClearScripts();
+    w.service.ClearQueries();
+    w.clock.Advance(5min);
+    w.Cycle();
+    EXPECT_EQ(DistNsus(w, d), (std::vector<std::string>{Nsu15(50), Nsu15(100)}));
+    const auto uploads = w.site.Uploads();
+    ASSERT_EQ(uploads.size(), 120u);
+    for (int n = 1; n <= 120; ++n) {
+        EXPECT_EQ(uploads[n - 1].chNFe, Chave(n));
+        EXPECT_EQ(uploads[n - 1].answer, "OK");
+    }
+    EXPECT_EQ(TEnviosPendentes(w.AppDir()).Quantos(d), 0u);
+    EXPECT_EQ(w.dir.Read("UltimosNSU.dat"), d + ";120\r\n");
+    EXPECT_EQ(w.param.Empresas.Item(0)->Situacao(), "120 novas notas foi inseridas");
 }
 
 // With the site out of reach, what was read piles up as pending summaries. Past the bound, a
@@ -220,6 +264,93 @@ TEST_F(SequentialMode, ABacklogOfPendingSummariesStopsTheReadingOfItsCnpjOnly) {
     EXPECT_EQ(a->Situacao(), "120 novas notas foi inseridas");
     EXPECT_EQ(TEnviosPendentes(w.AppDir()).Quantos(d), 0u);
     EXPECT_EQ(w.service.UsageOf(d).consumoIndevido, 0);
+}
+
+// Each file of the sequential mode leaves out what it cannot use, keeps the file as it was beside
+// it, and says so once; the other lines stay in use.
+TEST(SequentialModeFiles, DamagedLinesAreLeftOutAndTheFileKeptAside) {
+    const std::string a = "11222333000181";
+    const std::string b = "45997418000153";
+    const std::string resumo = EncodeBase64(standin::ResNFeXml(test::Resumo(7)));
+    const struct {
+        const char* file;
+        std::string damaged;  // a line of B's
+    } cases[] = {
+        {"UltimosNSU.dat", b + ";abc"},
+        {"UltimosNSU.dat", b + ";-5"},
+        {"UltimosNSU.dat", b + ";99999999999999999999"},
+        {"UltimosNSU.dat", b + ";"},
+        {"UltimosNSU.dat", b},
+        {"UltimosNSU.dat", b + ";5;6"},
+        {"UltimosNSU.dat", "4599741800015x;5"},
+        {"UltimosNSU.dat", "459974180001531;5"},
+        {"EnviosPendentes.dat", b + ";7;n\xe3o base64"},
+        {"EnviosPendentes.dat", b + ";sete;" + resumo},
+        {"EnviosPendentes.dat", b + ";7;" + EncodeBase64("<nfeProc/>")},
+        {"EnviosPendentes.dat", b + ";7;"},
+        {"EnviosPendentes.dat", b + ";7"},
+        {"EnviosPendentes.dat", b + ";7;" + resumo.substr(0, resumo.size() / 2)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.damaged);
+        test::TempDir dir;
+        const std::string appDir = dir.path().string() + "/";
+        const bool ultimos = c.file == std::string("UltimosNSU.dat");
+        const std::string good = ultimos ? a + ";120" : a + ";3;" + resumo;
+        const std::string bytes = good + "\r\n" + c.damaged + "\r\n";
+        dir.Write(c.file, bytes);
+        std::string aviso;
+        if (ultimos) {
+            TUltimosNSU u(appDir);
+            EXPECT_EQ(u.Ler(a), 120);
+            EXPECT_EQ(u.Ler(b), 0);
+            aviso = u.TomarAviso();
+            EXPECT_EQ(u.TomarAviso(), "");  // said once
+        } else {
+            TEnviosPendentes p(appDir);
+            const auto deA = p.DoCnpj(a);
+            ASSERT_EQ(deA.size(), 1u);
+            EXPECT_EQ(deA[0].nsu, 3);
+            EXPECT_EQ(deA[0].xml, standin::ResNFeXml(test::Resumo(7)));
+            EXPECT_EQ(p.Quantos(b), 0u);
+            aviso = p.TomarAviso();
+        }
+        const auto aside = dir.Named(std::string(c.file) + ".danificado-");
+        ASSERT_EQ(aside.size(), 1u);
+        EXPECT_EQ(dir.Read(aside[0]), bytes);
+        EXPECT_EQ(aviso, "O arquivo " + dir.File(c.file) +
+                             " tinha 1 linha danificada, deixada de lado; uma cópia do arquivo "
+                             "como estava foi guardada em " +
+                             dir.File(aside[0]) + ".");
+    }
+}
+
+// An answer whose ultNSU is not a number is not taken: the turn ends with the reason, and neither
+// the stored ultNSU nor the pending summaries change.
+TEST(SequentialModeFiles, AnUltNsuThatIsNotANumberIsNotStored) {
+    for (const char* ultNSU : {"", "abc", "-5", "12x"}) {
+        SCOPED_TRACE(ultNSU);
+        MonitorWorld w;
+        test::FakeDfeService service;
+        service.response.body = TDfeStandIn::Envelope(
+            std::string("<retDistDFeInt versao=\"1.01\"><tpAmb>1</tpAmb><cStat>137</cStat>"
+                        "<xMotivo>Nenhum documento localizado</xMotivo><ultNSU>") +
+            ultNSU + "</ultNSU><maxNSU>0</maxNSU></retDistDFeInt>");
+        w.UseSite(w.site.HostPort(), service.HostPort());
+        TProfileFile config(w.dir.File("Config.dat"));
+        GravarConsultaSequencial(config, true);
+        w.Register(w.a, w.a.cnpj);
+        w.dir.Write("UltimosNSU.dat", w.a.cnpj + ";40\r\n");
+        w.Cycle();
+        EXPECT_EQ(w.param.Empresas.Item(0)->Status(),
+                  (std::pair<int, std::string>{
+                      2, std::string("O serviço nacional respondeu com um ultNSU que não é um "
+                                     "número válido: \"") +
+                             ultNSU + "\"."}));
+        EXPECT_EQ(w.dir.Read("UltimosNSU.dat"), w.a.cnpj + ";40\r\n");
+        EXPECT_FALSE(std::filesystem::exists(w.dir.File("EnviosPendentes.dat")));
+        EXPECT_FALSE(std::filesystem::exists(w.dir.File("Descansos.dat")));
+    }
 }
 
 }  // namespace

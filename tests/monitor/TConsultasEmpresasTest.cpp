@@ -205,14 +205,5 @@ TEST(Registry, DamagedFileThatCannotGoAsideIsNeverSaved) {
     r.Salvar(dir.File("Empresas2.dat"));  // any other file is written as ever
 }
 
-TEST(Registry, SaveFailureRaisesAndKeepsTheOldFile) {
-    TempDir dir;
-    const std::string path = dir.Write("Empresas2.dat", "<old/>");
-    TConsultasEmpresas r;
-    r.Inserir("1", "SP", "", "", "", "");
-    EXPECT_THROW(r.Salvar(dir.File("Empresas2.dat") + "/x"), std::runtime_error);
-    EXPECT_EQ(dir.Read("Empresas2.dat"), "<old/>");
-}
-
 }  // namespace
 }  // namespace quelvo

@@ -75,9 +75,7 @@ TEST(CompanyList, RowsAreFilledAddedAndRemovedInPlace) {
                                                          "33.000.167/0001-01"}));
 }
 
-TEST(CompanyList, CaptionsMatchExactlyButPresenceIgnoresCase) {
-    // A row whose caption differs from a registered CNPJ text only in letter case is no row of
-    // that company (a new row is added), yet it is not deleted either: presence ignores case.
+TEST(CompanyList, EveryRecordHasARowOfItsOwnAndNoRowOutlivesItsRecord) {
     TConsultasEmpresas registry;
     registry.Inserir("ab.cde", "SP", "Minúsculas", "0A", "s", "");
     Rows rows;
@@ -85,16 +83,30 @@ TEST(CompanyList, CaptionsMatchExactlyButPresenceIgnoresCase) {
     rows.rows[0].content.CNPJ = "AB.CDE";
     rows.Acrescentar();
     rows.rows[1].content.CNPJ = "removida";
+    // A row whose caption differs from a registered CNPJ text only in letter case belongs to no
+    // record: the record gets a row of its own and the stale one goes with the other stale row.
     AtualizarLinhas(rows, registry.Itens());
-    EXPECT_EQ(rows.Captions(), (std::vector<std::string>{"AB.CDE", "ab.cde"}));
-    EXPECT_EQ(rows.Ids(), (std::vector<int>{1, 3}));
+    EXPECT_EQ(rows.Captions(), (std::vector<std::string>{"ab.cde"}));
+    EXPECT_EQ(rows.Ids(), (std::vector<int>{3}));
 
-    // Two records with one CNPJ text (the registry does not refuse them) share its first row:
-    // the later record's values are the ones shown.
+    // Two records with one CNPJ text (the registry does not refuse them) each show on a row of
+    // their own, with their own status; the first keeps its row.
     registry.Inserir("ab.cde", "RJ", "Segunda", "0B", "s", "");
+    registry.Item(0)->SetStatus(1, "Buscando...");
+    registry.Item(1)->SetStatus(2, "Certificado vencido");
     AtualizarLinhas(rows, registry.Itens());
-    EXPECT_EQ(rows.Quantidade(), 2);
-    EXPECT_EQ(rows.rows[1].content.Nome, "Segunda");
+    ASSERT_EQ(rows.Ids(), (std::vector<int>{3, 4}));
+    EXPECT_EQ(rows.rows[0].content,
+              (TLinhaEmpresa{"ab.cde", "SP", "Minúsculas", "", "Buscando...", 1}));
+    EXPECT_EQ(rows.rows[1].content,
+              (TLinhaEmpresa{"ab.cde", "RJ", "Segunda", "", "Certificado vencido", 2}));
+
+    // When the first of them leaves, one row goes and the other record's status stays on a row.
+    registry.Apagar(0);
+    AtualizarLinhas(rows, registry.Itens());
+    ASSERT_EQ(rows.Quantidade(), 1);
+    EXPECT_EQ(rows.rows[0].content.Nome, "Segunda");
+    EXPECT_EQ(rows.rows[0].content.Situacao, "Certificado vencido");
 }
 
 }  // namespace

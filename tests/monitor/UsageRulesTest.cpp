@@ -40,6 +40,17 @@ std::vector<std::string> LogsStartingWith(const MonitorWorld& w, const std::stri
     return out;
 }
 
+// The service applies its usage rules; A (registered with the mask) has 60 new summaries, B one.
+void SixtyNewForAOneForB(MonitorWorld& w) {
+    w.UseUsageRules();
+    w.Register(w.a, "11.222.333/0001-81");
+    w.Register(w.b, w.b.cnpj);
+    for (int n = 1; n <= 60; ++n) {
+        w.service.AddDocument(w.a.cnpj, n, standin::ResNFeXml(Resumo(n)));
+    }
+    w.service.AddDocument(w.b.cnpj, 1, standin::ResNFeXml(Resumo(500)));
+}
+
 // A second run of the program on the same folder: all it knows comes from the files.
 struct SecondRun {
     explicit SecondRun(MonitorWorld& w) : sync(param, w.AppDir()) {
@@ -49,7 +60,7 @@ struct SecondRun {
         param.CarregarListas(w.AppDir());
         param.Usuario.Set("ana@empresa.com");
         param.Ativo = true;
-        schedule = std::make_unique<TMonitorSchedule>(param, sync, w.Ambiente());
+        schedule = std::make_unique<TMonitorSchedule>(param, sync, w.Ambiente(), w.DateClock());
     }
     void Cycle() {
         schedule->Tick();
@@ -61,15 +72,7 @@ struct SecondRun {
 };
 
 std::chrono::system_clock::time_point Local(int y, int mo, int d, int h, int mi, int s) {
-    std::tm tm{};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mo - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = mi;
-    tm.tm_sec = s;
-    tm.tm_isdst = -1;
-    return std::chrono::system_clock::from_time_t(std::mktime(&tm));
+    return test::TestClock::Local(y, mo, d, h, mi, s);
 }
 
 long long Ms(std::chrono::system_clock::time_point t) {
@@ -187,17 +190,10 @@ TEST(UsageRules, TheBudgetOfQueriesPerHour) {
 // reason for a 656, however often the user asks for a check.
 TEST(UsageRules, TheWalkKeepsToItsBudgetOfQueries) {
     MonitorWorld w;
-    w.UseUsageRules();
+    SixtyNewForAOneForB(w);
     const std::string d = w.a.cnpj;
-    w.Register(w.a, "11.222.333/0001-81");
-    w.Register(w.b, w.b.cnpj);
-    for (int n = 1; n <= 60; ++n) {
-        w.service.AddDocument(d, n, standin::ResNFeXml(Resumo(n)));
-    }
-    w.service.AddDocument(w.b.cnpj, 1, standin::ResNFeXml(Resumo(500)));
 
-    // NSU 0 and 18 NSUs of the walk use the budget.
-    const auto inicio = w.clock.Now();
+    // NSU 0 and 18 NSUs of the walk use the budget, at 10:00.
     w.Cycle();
     std::vector<long long> expected = {0};
     const auto walked = Range(60, 43);
@@ -205,16 +201,13 @@ TEST(UsageRules, TheWalkKeepsToItsBudgetOfQueries) {
     EXPECT_EQ(w.QueriedNsus(d), expected);
     EXPECT_EQ(w.site.Uploads().size(), 19u);  // 18 of A's, B's one
     const auto a = w.param.Empresas.Item(0);
-    const auto limite = [&] {
-        return "Limite de consultas por hora atingido: nova consulta após " +
-               TDescansos::Quando(inicio + 1h, w.clock.Now());
-    };
-    EXPECT_EQ(a->Status(), (std::pair<int, std::string>{0, limite()}));
+    const std::pair<int, std::string> limite{
+        0, "Limite de consultas por hora atingido: nova consulta após 11:00"};
+    EXPECT_EQ(a->Status(), limite);
     EXPECT_EQ(LogsStartingWith(w, "Limite"),
               std::vector<std::string>{"Limite de consultas por hora atingido para o CNPJ: "
-                                       "11.222.333/0001-81. Nova consulta após " +
-                                       TDescansos::Quando(inicio + 1h, inicio) +
-                                       ". 18 novas notas foram inseridas antes."});
+                                       "11.222.333/0001-81. Nova consulta após 11:00. 18 novas "
+                                       "notas foram inseridas antes."});
     EXPECT_EQ(w.param.Empresas.Item(1)->Situacao(), "1 novas notas foi inseridas");
 
     // "Verificar Agora" again and again, and a restart: nothing more is sent within the hour.
@@ -224,14 +217,13 @@ TEST(UsageRules, TheWalkKeepsToItsBudgetOfQueries) {
         EXPECT_EQ(w.Schedule().VerificarAgora(), std::nullopt);
         w.Schedule().WaitForWorkers();
         EXPECT_TRUE(w.QueriedNsus(d).empty()) << i;
-        EXPECT_EQ(a->Status(), (std::pair<int, std::string>{0, limite()}));
+        EXPECT_EQ(a->Status(), limite);
     }
     {
         SecondRun again(w);
         again.Cycle();
         EXPECT_TRUE(w.QueriedNsus(d).empty());
-        EXPECT_EQ(again.param.Empresas.Item(0)->Status(),
-                  (std::pair<int, std::string>{0, limite()}));
+        EXPECT_EQ(again.param.Empresas.Item(0)->Status(), limite);
     }
 
     // After the hour the walk goes on where it stopped.
@@ -247,69 +239,74 @@ TEST(UsageRules, TheWalkKeepsToItsBudgetOfQueries) {
 }
 
 // Another program may query the same CNPJ: a 656 still ends the turn at once, and the CNPJ rests
-// for the hour, also across a restart.
+// for the hour, also across a restart. Its status says until when, with the date while the rest
+// ends on another day than the moment the status is shown: a 656 at 23:30 rests past midnight.
 TEST(UsageRules, A656EndsTheTurnAndTheCnpjRests) {
-    MonitorWorld w;
-    w.UseUsageRules();
-    const std::string d = w.a.cnpj;
-    w.Register(w.a, "11.222.333/0001-81");
-    w.Register(w.b, w.b.cnpj);
-    for (int n = 1; n <= 60; ++n) {
-        w.service.AddDocument(d, n, standin::ResNFeXml(Resumo(n)));
-    }
-    w.service.AddDocument(w.b.cnpj, 1, standin::ResNFeXml(Resumo(500)));
-    w.service.ScriptQuery(
-        d, 55, {TDfeStandIn::Script::Kind::Status, 656, TDfeStandIn::kMotivoLimiteConsultas});
-
-    const auto inicio = w.clock.Now();
-    w.Cycle();
-    EXPECT_EQ(w.QueriedNsus(d), (std::vector<long long>{0, 60, 59, 58, 57, 56, 55}));
-    EXPECT_EQ(w.site.Uploads().size(), 6u);  // 5 of A's, B's one
-    const auto a = w.param.Empresas.Item(0);
-    EXPECT_EQ(a->Status(), (std::pair<int, std::string>{
-                               2, std::string("656 - ") + TDfeStandIn::kMotivoLimiteConsultas}));
-    EXPECT_EQ(LogsStartingWith(w, "Consumo indevido"),
-              std::vector<std::string>{"Consumo indevido para o CNPJ: 11.222.333/0001-81 (656 - " +
-                                       std::string(TDfeStandIn::kMotivoLimiteConsultas) +
-                                       "). Nova consulta após " +
-                                       TDescansos::Quando(inicio + 1h, inicio) +
-                                       ". 5 novas notas foram inseridas antes."});
-    // The other company is not held up.
-    EXPECT_EQ(w.param.Empresas.Item(1)->Situacao(), "1 novas notas foi inseridas");
-
-    // Within the hour the CNPJ is not queried; its status says until when (with the date once
-    // the rest ends on another day than the moment the status is shown).
-    const auto descansando = [&] {
-        return "Consumo indevido: nova consulta após " +
-               TDescansos::Quando(inicio + 1h, w.clock.Now());
+    const struct {
+        int hora, minuto;
+        const char* logged;      // the end, as the log line at the 656 gives it
+        const char* after20min;  // the status 20 minutes later
+        const char* after40min;  // and after a restart 40 minutes later
+    } cases[] = {
+        {10, 0, "11:00", "11:00", "11:00"},
+        {23, 30, "09/12/2026 00:30", "09/12/2026 00:30", "00:30"},
     };
-    w.service.ClearQueries();
-    w.clock.Advance(20min);
-    w.Cycle();
-    EXPECT_TRUE(w.QueriedNsus(d).empty());
-    EXPECT_EQ(a->Status(), (std::pair<int, std::string>{2, descansando()}));
-    EXPECT_EQ(w.QueriedNsus(w.b.cnpj), (std::vector<long long>{0}));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.logged);
+        MonitorWorld w;
+        w.clock.Set(test::TestClock::Local(2026, 12, 8, c.hora, c.minuto, 0));
+        SixtyNewForAOneForB(w);
+        const std::string d = w.a.cnpj;
+        w.service.ScriptQuery(
+            d, 55, {TDfeStandIn::Script::Kind::Status, 656, TDfeStandIn::kMotivoLimiteConsultas});
 
-    // Nor after a restart of the program.
-    w.clock.Advance(20min);
-    {
-        SecondRun again(w);
-        again.Cycle();
+        w.Cycle();
+        EXPECT_EQ(w.QueriedNsus(d), (std::vector<long long>{0, 60, 59, 58, 57, 56, 55}));
+        EXPECT_EQ(w.site.Uploads().size(), 6u);  // 5 of A's, B's one
+        const auto a = w.param.Empresas.Item(0);
+        EXPECT_EQ(a->Status(),
+                  (std::pair<int, std::string>{
+                      2, std::string("656 - ") + TDfeStandIn::kMotivoLimiteConsultas}));
+        EXPECT_EQ(LogsStartingWith(w, "Consumo indevido"),
+                  std::vector<std::string>{
+                      "Consumo indevido para o CNPJ: 11.222.333/0001-81 (656 - " +
+                      std::string(TDfeStandIn::kMotivoLimiteConsultas) + "). Nova consulta após " +
+                      c.logged + ". 5 novas notas foram inseridas antes."});
+        // The other company is not held up.
+        EXPECT_EQ(w.param.Empresas.Item(1)->Situacao(), "1 novas notas foi inseridas");
+
+        // Within the hour the CNPJ is not queried; its status says until when.
+        w.service.ClearQueries();
+        w.clock.Advance(20min);
+        w.Cycle();
         EXPECT_TRUE(w.QueriedNsus(d).empty());
-        EXPECT_EQ(again.param.Empresas.Item(0)->Status(),
-                  (std::pair<int, std::string>{2, descansando()}));
-    }
+        EXPECT_EQ(a->Status(),
+                  (std::pair<int, std::string>{
+                      2, std::string("Consumo indevido: nova consulta após ") + c.after20min}));
+        EXPECT_EQ(w.QueriedNsus(w.b.cnpj), (std::vector<long long>{0}));
 
-    // After the hour the walk goes on where it stopped, past what it recorded.
-    w.clock.Advance(21min);
-    w.service.ClearQueries();
-    w.Cycle();
-    std::vector<long long> expected = {0};
-    const auto next = Range(55, 38);
-    expected.insert(expected.end(), next.begin(), next.end());
-    EXPECT_EQ(w.QueriedNsus(d), expected);
-    EXPECT_EQ(w.service.UsageOf(d).duringBlock, 0);
-    EXPECT_EQ(w.site.Uploads().size(), 24u);
+        // Nor after a restart of the program.
+        w.clock.Advance(20min);
+        {
+            SecondRun again(w);
+            again.Cycle();
+            EXPECT_TRUE(w.QueriedNsus(d).empty());
+            EXPECT_EQ(again.param.Empresas.Item(0)->Status(),
+                      (std::pair<int, std::string>{
+                          2, std::string("Consumo indevido: nova consulta após ") + c.after40min}));
+        }
+
+        // After the hour the walk goes on where it stopped, past what it recorded.
+        w.clock.Advance(21min);
+        w.service.ClearQueries();
+        w.Cycle();
+        std::vector<long long> expected = {0};
+        const auto next = Range(55, 38);
+        expected.insert(expected.end(), next.begin(), next.end());
+        EXPECT_EQ(w.QueriedNsus(d), expected);
+        EXPECT_EQ(w.service.UsageOf(d).duringBlock, 0);
+        EXPECT_EQ(w.site.Uploads().size(), 24u);
+    }
 }
 
 TEST(UsageRules, ASummaryHandledForAnotherCompanyIsNotQueriedAgain) {
@@ -362,7 +359,7 @@ TEST(UsageRules, DamagedAndUnreadableRestFiles) {
     std::filesystem::remove(path);
     std::filesystem::create_directory(path);
     w.service.ClearQueries();
-    TMonitorSchedule schedule(w.param, w.sync, w.Ambiente());
+    TMonitorSchedule schedule(w.param, w.sync, w.Ambiente(), w.DateClock());
     schedule.Tick();
     schedule.WaitForWorkers();
     EXPECT_TRUE(w.service.Queries().empty());

@@ -4,6 +4,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -40,21 +42,37 @@ inline bool SemCiclo() {
     return !F_Principal->Param().Executando;
 }
 
+// Closes every modal window, the innermost first.
+inline void FecharModais() {
+    for (int i = 0; i < 10 && QApplication::activeModalWidget() != nullptr; ++i) {
+        QApplication::activeModalWidget()->close();
+        QApplication::processEvents();
+    }
+}
+
 // Runs `acao` on the next modal window named `nome` once it is on the screen (a modal dialog
-// runs its own loop, so the test's code must come from a timer).
-// Gives up after ten seconds.
+// runs its own loop, so the test's code must come from a timer). A fatal failure inside `acao`
+// (an ASSERT_ returns from it before it answered the window) closes the modal windows, so the
+// test goes on to report it instead of waiting on an open dialog until ctest's time-out. Gives up
+// after ten seconds, as a failure.
 inline void NoProximoModal(const QString& nome, std::function<void(QWidget*)> acao) {
     auto* timer = new QTimer(qApp);
     const auto fim = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     QObject::connect(timer, &QTimer::timeout, timer, [timer, nome, acao, fim] {
         QWidget* modal = QApplication::activeModalWidget();
         const bool achou = modal != nullptr && modal->objectName() == nome && modal->isVisible();
-        if (achou || std::chrono::steady_clock::now() > fim) {
+        const bool desistiu = !achou && std::chrono::steady_clock::now() > fim;
+        if (achou || desistiu) {
             timer->stop();
             timer->deleteLater();
         }
         if (achou) {
             acao(modal);
+            if (::testing::Test::HasFatalFailure()) {
+                FecharModais();
+            }
+        } else if (desistiu) {
+            ADD_FAILURE() << "A janela " << nome.toStdString() << " não apareceu em 10 s.";
         }
     });
     timer->start(10);

@@ -67,7 +67,8 @@ TEST(Login, EmptyEditsSendNothing) {
 }
 
 TEST(Login, FailuresNeverShowTheCredentials) {
-    const std::string host = "127.0.0.1:" + std::to_string(test::FreePort());
+    const test::ClosedPort closed;
+    const std::string host = "127.0.0.1:" + std::to_string(closed.Port());
     TUsuarioLogin login(TTravonHttpProxy{}, SiteAt(host));
     auto r = login.Login("ana", "segredo-muito-secreto");
     EXPECT_EQ(r.outcome, Outcome::Failed);

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 #include "TSiteStandIn.h"
 #include "TStandInServer.h"
@@ -294,8 +295,8 @@ TEST(TravonHttp, TextDecodingByContentTypeAndMark) {
 }
 
 TEST(TravonHttp, ConnectionFailuresAndTimeOuts) {
-    const int port = test::FreePort();
-    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/x";
+    const test::ClosedPort closed;  // bound, never listening: every connection is refused
+    const std::string url = "http://127.0.0.1:" + std::to_string(closed.Port()) + "/x";
     TTravonHttp http;
     const std::string refused = ErrorOf([&] { http.GetText(url); });
     EXPECT_NE(refused.find("onnect"), std::string::npos) << refused;
@@ -323,7 +324,8 @@ TEST(TravonHttp, ConnectionFailuresAndTimeOuts) {
     const std::string connectTimeout = ErrorOf([&] {
         unanswered.GetText("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/x");
     });
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(3000));
+    // Its own time-out, long before the default one (a minute) would have come.
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(30));
     EXPECT_NE(connectTimeout.find("Timeout was reached"), std::string::npos) << connectTimeout;
     for (int fd : fillers) {
         ::close(fd);
@@ -331,7 +333,7 @@ TEST(TravonHttp, ConnectionFailuresAndTimeOuts) {
     ::close(listener);
 
     Fixed slow;
-    slow.response = Response{200, "", {}, "tarde", std::chrono::milliseconds(4000)};
+    slow.response = Response{200, "", {}, "tarde", std::chrono::milliseconds(60000)};
     TTravonHttp impatient;
     impatient.ReceiveTimeout = 1000;
     const auto start = std::chrono::steady_clock::now();
@@ -339,7 +341,7 @@ TEST(TravonHttp, ConnectionFailuresAndTimeOuts) {
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_NE(timedOut.find("Operation too slow"), std::string::npos) << timedOut;
     EXPECT_NE(timedOut.find(" - URL:" + slow.Url("/lento")), std::string::npos);
-    EXPECT_LT(took, std::chrono::milliseconds(3500));
+    EXPECT_LT(took, std::chrono::seconds(60));  // given up before the server would answer
 }
 
 TEST(TravonHttp, AnswersHaveASizeLimit) {
@@ -381,8 +383,8 @@ TEST(TravonHttp, ADrippingServerMeetsTheDeadline) {
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_NE(error.find("timed out after"), std::string::npos) << error;
     EXPECT_NE(error.find(" - URL:" + drip.Url("/pingando")), std::string::npos) << error;
-    EXPECT_GE(took, std::chrono::milliseconds(750));
-    EXPECT_LT(took, std::chrono::milliseconds(2500));
+    EXPECT_GE(took, std::chrono::milliseconds(800));
+    EXPECT_LT(took, std::chrono::seconds(20));  // the whole answer would take 20 s
 }
 
 TEST(TravonHttp, GetFileReportsAFileItCannotWrite) {
@@ -407,6 +409,12 @@ TEST(StandInServer, ReclaimsTheThreadsOfClosedConnections) {
         ASSERT_EQ(TTravonHttp().PostText(site.Url("/chaves.php")), "OK");
     }
     EXPECT_EQ(site.server.Requests().size(), 300u);
+    // A connection's thread goes once it has ended, at the next connection: on a busy machine the
+    // last ones may still be ending, so a few more requests give them their moment.
+    for (int i = 0; i < 100 && site.server.ConnectionThreads() > 2; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_EQ(TTravonHttp().PostText(site.Url("/chaves.php")), "OK");
+    }
     EXPECT_LE(site.server.ConnectionThreads(), 2u);
 }
 

@@ -33,8 +33,9 @@ public:
     }
 
     Company AddCompany(const std::string& name, const std::string& cnpj, const std::string& senha,
-                       bool legacy, int fromDays = -30, int toDays = 365) {
-        const auto issued = SharedPki().IssueECnpj(name, cnpj, fromDays, toDays);
+                       bool legacy,
+                       const testpki::Validity& validity = testpki::Validity::Current()) {
+        const auto issued = SharedPki().IssueECnpj(name, cnpj, validity);
         const auto cert =
             store.ImportBytes(SharedPki().Pkcs12(issued, senha, legacy), senha, name + ".pfx");
         return Company{cnpj, cert.SerialNumber(), senha, name};
@@ -43,7 +44,7 @@ public:
     // A company whose certificate sits on a token of `hsm`: its password is the token's PIN.
     Company AddTokenCompany(SoftHsm& hsm, const std::string& token, const std::string& pin,
                             const std::string& name, const std::string& cnpj) {
-        const auto issued = SharedPki().IssueECnpj(name, cnpj, -30, 365);
+        const auto issued = SharedPki().IssueECnpj(name, cnpj);
         return Company{cnpj, hsm.Import(token, pin, issued), pin, name};
     }
 

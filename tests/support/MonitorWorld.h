@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "TSiteStandIn.h"
 #include "common/ConsultaSequencial.h"
+#include "common/DateTime.h"
 #include "common/ProfileFile.h"
 #include "monitor/TConsultasSync.h"
 #include "monitor/TMonitorSchedule.h"
@@ -55,13 +57,36 @@ protected:
     }
 };
 
-// A wall clock that stands still until the test moves it.
+// A wall clock that stands still until the test moves it. It starts at a fixed instant of local
+// time (08/12/2026 10:00:00, a Tuesday), so that what a test sees does not depend on when it runs:
+// a rest that ends on another day, for one, is a case a test sets up on purpose.
 class TestClock {
 public:
     using time_point = std::chrono::system_clock::time_point;
-    TestClock() : ms_(ToMs(std::chrono::system_clock::now())) {}
+    TestClock() : TestClock(Local(2026, 12, 8, 10, 0, 0)) {}
+    explicit TestClock(time_point start) : ms_(ToMs(start)) {}
     time_point Now() const { return time_point(std::chrono::milliseconds(ms_.load())); }
     void Advance(std::chrono::milliseconds by) { ms_ += by.count(); }
+    void Set(time_point t) { ms_ = ToMs(t); }
+    // The same instant as the programs' local date and time.
+    TDateTime DateTime() const {
+        const long long ms = ms_.load();
+        return TDateTime::FromTimeT(static_cast<std::time_t>(ms / 1000),
+                                    static_cast<int>(ms % 1000));
+    }
+
+    // An instant given in local time.
+    static time_point Local(int y, int mo, int d, int h, int mi, int s) {
+        std::tm tm{};
+        tm.tm_year = y - 1900;
+        tm.tm_mon = mo - 1;
+        tm.tm_mday = d;
+        tm.tm_hour = h;
+        tm.tm_min = mi;
+        tm.tm_sec = s;
+        tm.tm_isdst = -1;
+        return std::chrono::system_clock::from_time_t(std::mktime(&tm));
+    }
 
 private:
     static long long ToMs(time_point t) {
@@ -72,7 +97,8 @@ private:
 
 // The whole outside world of a cycle: the national service and the site stood in for on loopback,
 // a logged-in user with a numeric identity, and companies registered with their certificates.
-// The worker's rests and (once UseUsageRules is called) the service's usage rules read `clock`.
+// The schedule's expiry check, the worker's rests and (once UseUsageRules is called) the service's
+// usage rules read `clock`.
 class MonitorWorld : public DfeWorld {
 public:
     // The folder runs the one-NSU walk, one company at a time, unless a test says otherwise
@@ -109,9 +135,14 @@ public:
         return ambiente;
     }
 
+    // The world's clock as a schedule reads it.
+    TMonitorSchedule::Clock DateClock() {
+        return [this] { return clock.DateTime(); };
+    }
+
     TMonitorSchedule& Schedule() {
         if (!schedule) {
-            schedule = std::make_unique<TMonitorSchedule>(param, sync, Ambiente());
+            schedule = std::make_unique<TMonitorSchedule>(param, sync, Ambiente(), DateClock());
         }
         return *schedule;
     }

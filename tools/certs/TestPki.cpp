@@ -1,9 +1,10 @@
 #include "TestPki.h"
 
+#include "TestKeys.h"
+
 #include <openssl/ec.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
-#include <openssl/rsa.h>
 
 #include <stdexcept>
 
@@ -17,8 +18,8 @@ void Check(int ok, const char* what) {
     }
 }
 
-EvpPkeyPtr NewKey(bool rsa) {
-    EvpPkeyPtr key(rsa ? EVP_RSA_gen(2048) : EVP_EC_gen("P-256"));
+EvpPkeyPtr NewEcKey() {
+    EvpPkeyPtr key(EVP_EC_gen("P-256"));
     Check(key != nullptr, "key generation");
     return key;
 }
@@ -47,12 +48,14 @@ void SetRandomSerial(X509* cert) {
 }
 
 X509Ptr NewCert(EVP_PKEY* key, const std::vector<std::pair<const char*, std::string>>& subject,
-                int fromDays, int toDays) {
+                const Validity& validity) {
     X509Ptr cert(X509_new());
     X509_set_version(cert.get(), 2);
     SetRandomSerial(cert.get());
-    X509_gmtime_adj(X509_getm_notBefore(cert.get()), static_cast<long>(fromDays) * 86400);
-    X509_gmtime_adj(X509_getm_notAfter(cert.get()), static_cast<long>(toDays) * 86400);
+    Check(ASN1_TIME_set_string_X509(X509_getm_notBefore(cert.get()), validity.notBefore.c_str()),
+          "notBefore");
+    Check(ASN1_TIME_set_string_X509(X509_getm_notAfter(cert.get()), validity.notAfter.c_str()),
+          "notAfter");
     X509_NAME* name = X509_get_subject_name(cert.get());
     for (const auto& [field, value] : subject) {
         X509_NAME_add_entry_by_txt(name, field, MBSTRING_UTF8,
@@ -70,9 +73,9 @@ void Sign(X509* cert, const Issued* issuer, EVP_PKEY* ownKey) {
 
 Issued MakeCa(const std::string& cn, const Issued* parent) {
     Issued ca;
-    ca.key = NewKey(false);
-    ca.cert =
-        NewCert(ca.key.get(), {{"C", "BR"}, {"O", "ICP-Brasil Teste"}, {"CN", cn}}, -3650, 3650);
+    ca.key = NewEcKey();
+    ca.cert = NewCert(ca.key.get(), {{"C", "BR"}, {"O", "ICP-Brasil Teste"}, {"CN", cn}},
+                      {"20200101120000Z", "20491231120000Z"});
     X509* issuerCert = parent ? parent->cert.get() : ca.cert.get();
     AddExtension(ca.cert.get(), issuerCert, NID_basic_constraints, "critical,CA:TRUE");
     AddExtension(ca.cert.get(), issuerCert, NID_key_usage, "critical,keyCertSign,cRLSign");
@@ -128,9 +131,9 @@ TestPki::TestPki()
 Issued TestPki::IssueServer(const std::string& commonName,
                             const std::string& subjectAltNames) const {
     Issued out;
-    out.key = NewKey(false);
-    out.cert =
-        NewCert(out.key.get(), {{"C", "BR"}, {"O", "Servidor Teste"}, {"CN", commonName}}, -1, 825);
+    out.key = NewEcKey();
+    out.cert = NewCert(out.key.get(), {{"C", "BR"}, {"O", "Servidor Teste"}, {"CN", commonName}},
+                       Validity::Current());
     AddExtension(out.cert.get(), Intermediate(), NID_subject_alt_name, subjectAltNames.c_str());
     AddExtension(out.cert.get(), Intermediate(), NID_ext_key_usage, "serverAuth");
     AddExtension(out.cert.get(), Intermediate(), NID_authority_key_identifier, "keyid");
@@ -138,22 +141,26 @@ Issued TestPki::IssueServer(const std::string& commonName,
     return out;
 }
 
-Issued TestPki::IssueECnpj(const std::string& name, const std::string& cnpj, int fromDays,
-                           int toDays, EVP_PKEY* key) const {
+EvpPkeyPtr TestPki::NextRsaKey() const {
+    const auto& keys = FixedRsaKeysPem();
+    const std::string& pem = keys[nextKey_++ % keys.size()];
+    BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    EvpPkeyPtr key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
+    Check(key != nullptr, "fixed key");
+    return key;
+}
+
+Issued TestPki::IssueECnpj(const std::string& name, const std::string& cnpj,
+                           const Validity& validity) const {
     Issued out;
-    if (key != nullptr) {
-        EVP_PKEY_up_ref(key);
-        out.key.reset(key);
-    } else {
-        out.key = NewKey(true);
-    }
+    out.key = NextRsaKey();
     out.cert = NewCert(out.key.get(),
                        {{"C", "BR"},
                         {"O", "ICP-Brasil"},
                         {"OU", "Secretaria da Receita Federal do Brasil - RFB"},
                         {"OU", "RFB e-CNPJ A1"},
                         {"CN", name + ":" + cnpj}},
-                       fromDays, toDays);
+                       validity);
     AddECnpjNames(out.cert.get(), cnpj);
     AddExtension(out.cert.get(), Intermediate(), NID_ext_key_usage, "clientAuth,emailProtection");
     AddExtension(out.cert.get(), Intermediate(), NID_key_usage,
@@ -165,8 +172,8 @@ Issued TestPki::IssueECnpj(const std::string& name, const std::string& cnpj, int
 
 Issued TestPki::IssueSelfSigned(const std::string& commonName) {
     Issued out;
-    out.key = NewKey(false);
-    out.cert = NewCert(out.key.get(), {{"C", "BR"}, {"CN", commonName}}, -1, 365);
+    out.key = NewEcKey();
+    out.cert = NewCert(out.key.get(), {{"C", "BR"}, {"CN", commonName}}, Validity::Current());
     Sign(out.cert.get(), nullptr, out.key.get());
     return out;
 }

@@ -1,11 +1,29 @@
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
 #include "certificates/OpenSslHandles.h"
 
 namespace quelvo::testpki {
+
+// A certificate's period of validity: fixed instants (ASN.1 time text "YYYYMMDDHHMMSSZ", UTC),
+// so that the dates a program shows of it are known in advance. Noon UTC falls on the same date
+// in every time zone from UTC-11 to UTC+11.
+struct Validity {
+    std::string notBefore;
+    std::string notAfter;
+
+    // Valid from 01/01/2024 to 31/12/2049 (the last date a UTCTime holds).
+    static Validity Current() { return {"20240101120000Z", "20491231120000Z"}; }
+    // Valid from 01/01/2024 to 30/06/2025: expired.
+    static Validity Expired() { return {"20240101120000Z", "20250630120000Z"}; }
+    // From 01/01/2024 to noon UTC of the day given ("YYYYMMDD").
+    static Validity Until(const std::string& yyyymmdd) {
+        return {"20240101120000Z", yyyymmdd + "120000Z"};
+    }
+};
 
 // A certificate with its private key.
 struct Issued {
@@ -16,7 +34,9 @@ struct Issued {
 // A small public-key infrastructure for tests and demos: a root CA, an intermediate CA under it,
 // and certificates issued by the intermediate: TLS servers for loopback and e-CNPJ client
 // certificates shaped like the Brazilian ones (subject CN "NAME:CNPJ", the subject-alternative-
-// name entry 2.16.76.1.3.3 with the CNPJ). Everything is made at run time; no secret is stored.
+// name entry 2.16.76.1.3.3 with the CNPJ). The authorities' and servers' keys are made at run
+// time; the e-CNPJ certificates take the fixed keys of TestKeys.h in turn (so a few certificates
+// made one after the other have distinct keys). Every certificate has fixed dates.
 class TestPki {
 public:
     TestPki();
@@ -29,10 +49,9 @@ public:
     Issued IssueServer(
         const std::string& commonName = "localhost",
         const std::string& subjectAltNames = "DNS:localhost,IP:127.0.0.1,IP:::1") const;
-    // An e-CNPJ client certificate valid from `fromDays` to `toDays` days around now, for a new
-    // key or for `key` (which it then holds too: many certificates made quickly).
-    Issued IssueECnpj(const std::string& name, const std::string& cnpj, int fromDays = -1,
-                      int toDays = 365, EVP_PKEY* key = nullptr) const;
+    // An e-CNPJ client certificate (RSA-2048) of that period.
+    Issued IssueECnpj(const std::string& name, const std::string& cnpj,
+                      const Validity& validity = Validity::Current()) const;
     // A client certificate from another root (one the servers do not trust).
     static Issued IssueSelfSigned(const std::string& commonName);
 
@@ -47,8 +66,11 @@ public:
     std::string ChainPem(X509* cert) const;
 
 private:
+    EvpPkeyPtr NextRsaKey() const;
+
     Issued root_;
     Issued intermediate_;
+    mutable std::atomic<size_t> nextKey_{0};
 };
 
 std::string CertPem(X509* cert);

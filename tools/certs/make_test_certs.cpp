@@ -1,6 +1,7 @@
 // Makes a test PKI in a folder: the root and intermediate CAs, a loopback server certificate with
 // its key, and e-CNPJ client certificates as PKCS#12 files (one of them expired). For tests and
-// the demo only; the keys are made anew at every run.
+// the demo only: the authorities' keys are made anew at every run, the companies' keys are the
+// test PKI's published fixed keys.
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -40,17 +41,19 @@ int main(int argc, char** argv) {
         const char* file;
         const char* name;
         const char* cnpj;
-        int from;
-        int to;
+        quelvo::testpki::Validity validity;
         bool legacy;
     };
     const Client clients[] = {
-        {"empresa-a.pfx", "PADARIA CONCEICAO LTDA", "11222333000181", -30, 365, false},
-        {"empresa-b.pfx", "COMERCIO DE PECAS ACME S A", "45997418000153", -30, 365, true},
-        {"vencida.pfx", "EMPRESA VENCIDA LTDA", "60746948000112", -400, -10, false},
+        {"empresa-a.pfx", "PADARIA CONCEICAO LTDA", "11222333000181",
+         quelvo::testpki::Validity::Current(), false},
+        {"empresa-b.pfx", "COMERCIO DE PECAS ACME S A", "45997418000153",
+         quelvo::testpki::Validity::Current(), true},
+        {"vencida.pfx", "EMPRESA VENCIDA LTDA", "60746948000112",
+         quelvo::testpki::Validity::Expired(), false},
     };
     for (const auto& c : clients) {
-        const auto issued = pki.IssueECnpj(c.name, c.cnpj, c.from, c.to);
+        const auto issued = pki.IssueECnpj(c.name, c.cnpj, c.validity);
         Write(dir / c.file, pki.Pkcs12(issued, password, c.legacy));
         std::cout << c.file << " " << quelvo::SerialNumberOf(issued.cert.get()) << " " << c.cnpj
                   << "\n";

@@ -136,7 +136,7 @@ void TDfeStandIn::SetMaxNsu(const std::string& cnpj, long long maxNsu) {
 
 void TDfeStandIn::ScriptQuery(const std::string& cnpj, long long nsu, Script script, bool always) {
     std::lock_guard lock(mutex_);
-    scripts_[{cnpj, nsu}] = {std::move(script), always};
+    scripts_[{cnpj, nsu}] = {std::move(script), always, releases_.load()};
 }
 
 void TDfeStandIn::EnforceUsageRules(std::chrono::milliseconds hour) {
@@ -280,8 +280,9 @@ Response TDfeStandIn::Handle(const Request& req) {
 
     if (cons) {
         if (auto it = scripts_.find({q.cnpj, nsu}); it != scripts_.end()) {
-            const Script s = it->second.first;
-            if (!it->second.second) {
+            const Script s = it->second.script;
+            const int releasesBefore = it->second.releases;
+            if (!it->second.always) {
                 scripts_.erase(it);
             }
             Response r = xml;
@@ -316,6 +317,12 @@ Response TDfeStandIn::Handle(const Request& req) {
                     // A zero byte ends the text; what follows must not count.
                     r.body = Answer(q.cnpj, 137, "Nenhum documento localizado", 0, maxNsu, {}) +
                              std::string(1, '\0') + "<html><title>lixo</title></html>";
+                    return r;
+                case Script::Kind::Held:
+                    r.holdUntil = [this, releasesBefore] {
+                        return releases_.load() > releasesBefore;
+                    };
+                    r.body = Answer(q.cnpj, 137, "Nenhum documento localizado", 0, maxNsu, {});
                     return r;
                 case Script::Kind::Slow:
                     r.delay = s.delay;

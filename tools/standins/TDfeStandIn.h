@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -80,7 +81,18 @@ public:
 
     // What the stand-in does for one query.
     struct Script {
-        enum class Kind { Status, SoapFault, HtmlPage, EmptyBody, CorruptDocZip, Slow, ZeroByte };
+        // Slow answers "nothing found" after `delay`; Held answers so once the test calls
+        // Release().
+        enum class Kind {
+            Status,
+            SoapFault,
+            HtmlPage,
+            EmptyBody,
+            CorruptDocZip,
+            Slow,
+            ZeroByte,
+            Held
+        };
         Kind kind = Kind::Status;
         int cStat = 656;
         std::string xMotivo = "Rejeicao: Consumo Indevido";
@@ -117,6 +129,10 @@ public:
     // What to do for a query of that party and NSU (consNSU), in place of the table, once or
     // always.
     void ScriptQuery(const std::string& cnpj, long long nsu, Script script, bool always = false);
+
+    // Lets the answers of the Held scripts set so far go, whether their query came already or
+    // comes later (a Held script set afterwards holds again).
+    void Release() { ++releases_; }
 
     // Every answer waits this long first (a slow service).
     void SetDelay(std::chrono::milliseconds delay) {
@@ -163,11 +179,17 @@ private:
                        const std::string& reason);
     mutable std::mutex mutex_;
     std::map<std::string, Party> parties_;
-    std::map<std::pair<std::string, long long>, std::pair<Script, bool>> scripts_;
+    struct Scripted {
+        Script script;
+        bool always = false;
+        int releases = 0;  // the Release() calls before it was set
+    };
+    std::map<std::pair<std::string, long long>, Scripted> scripts_;
     std::vector<Query> queries_;
     std::chrono::milliseconds delay_{0};
     std::optional<std::chrono::milliseconds> hour_;
     Clock clock_ = [] { return std::chrono::system_clock::now(); };
+    std::atomic<int> releases_{0};
     std::unique_ptr<TStandInServer> server_;
 };
 

@@ -337,6 +337,9 @@ void TStandInServer::Serve(int fd, int connection) {
                  waited += std::chrono::milliseconds(20)) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
+            while (res.holdUntil && !stopping_ && !res.holdUntil()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
             if (res.hangUp || stopping_) {
                 break;
             }

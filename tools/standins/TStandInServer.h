@@ -44,6 +44,8 @@ struct Response {
     // Send the head at once, then the body one byte at a time this long apart (a server that
     // drips its answer and so never stalls).
     std::chrono::milliseconds drip{0};
+    // Wait, after `delay`, until this holds (a server that answers when the test lets it).
+    std::function<bool()> holdUntil{};
 };
 
 using Handler = std::function<Response(const Request&)>;

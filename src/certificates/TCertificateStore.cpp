@@ -9,10 +9,10 @@
 #include <openssl/rand.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <optional>
-#include <filesystem>
 #include <system_error>
 
 #include "certificates/TTokenStore.h"
@@ -33,8 +33,7 @@ public:
                                              const std::string& senha) {
         std::lock_guard lock(mutex_);
         const auto it = abertas_.find(path);
-        if (it == abertas_.end() || !Igual(it->second, st) ||
-            it->second.senha != Digest(senha)) {
+        if (it == abertas_.end() || !Igual(it->second, st) || it->second.senha != Digest(senha)) {
             return std::nullopt;
         }
         return it->second.credenciais;
@@ -42,9 +41,8 @@ public:
     void Guardar(const std::string& path, const struct stat& st, const std::string& senha,
                  const TClientCredentials& credenciais) {
         std::lock_guard lock(mutex_);
-        abertas_.insert_or_assign(path, Aberta{st.st_size, st.st_mtim.tv_sec,
-                                               st.st_mtim.tv_nsec, st.st_ino, Digest(senha),
-                                               credenciais});
+        abertas_.insert_or_assign(path, Aberta{st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
+                                               st.st_ino, Digest(senha), credenciais});
     }
 
 private:

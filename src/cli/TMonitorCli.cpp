@@ -45,7 +45,7 @@ struct Command {
 const std::map<std::string, size_t> kCommands = {
     {"--versao", 0},   {"--ajuda", 0}, {"--certificados", 0}, {"--importar-certificado", 1},
     {"--login", 2},    {"--ciclo", 0}, {"--continuo", 0},     {"--cadastrar", 4},
-    {"--empresas", 0}, {"--modo", 1},  {"--cadeias", 0},       {"--simultaneas", 1}};
+    {"--empresas", 0}, {"--modo", 1},  {"--cadeias", 0},      {"--simultaneas", 1}};
 const std::map<std::string, size_t> kOptions = {{"--pasta", 1}, {"--senha", 1}, {"--sim", 0}};
 
 // Other spellings of two commands.

@@ -7,11 +7,11 @@
 #include <sstream>
 
 #include "common/ConsultaSequencial.h"
-#include "monitor/TTurnoEmpresa.h"
 #include "common/PayloadCipher.h"
 #include "common/ProfileFile.h"
 #include "common/Utils.h"
 #include "common/Win1252.h"
+#include "monitor/TTurnoEmpresa.h"
 #include "site/TTravonHttp.h"
 
 namespace quelvo {
@@ -253,9 +253,7 @@ bool TConsultas::GravarListas(bool sempre) {
     // Taken before the save: whatever is added meanwhile counts as not saved yet.
     const uint64_t consultados = param_.Consultados.Version();
     const uint64_t nums = param_.ConsultadosNums.Version();
-    const auto marcar = [&] {
-        ultimaGravacaoNs_ = agora.time_since_epoch().count();
-    };
+    const auto marcar = [&] { ultimaGravacaoNs_ = agora.time_since_epoch().count(); };
     if (!sempre && gravou_ && consultados == versaoConsultados_ && nums == versaoNums_) {
         marcar();
         return true;

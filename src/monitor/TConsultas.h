@@ -66,8 +66,7 @@ public:
     class Reserva {
     public:
         Reserva() = default;
-        Reserva(TEnviosEmCurso* dono, std::string chave)
-            : dono_(dono), chave_(std::move(chave)) {}
+        Reserva(TEnviosEmCurso* dono, std::string chave) : dono_(dono), chave_(std::move(chave)) {}
         Reserva(Reserva&& o) noexcept
             : dono_(std::exchange(o.dono_, nullptr)), chave_(std::move(o.chave_)) {}
         Reserva& operator=(Reserva&&) = delete;

@@ -104,9 +104,9 @@ void TTurnoEmpresa::Executar() {
 void TTurnoEmpresa::Fim() {
     if (limite_) {
         const auto agora = ciclo_.Ambiente().relogio();
-        std::string linha = "Limite de consultas por hora atingido para o CNPJ: " +
-                            empresa_->CNPJ() + ". Nova consulta após " +
-                            TDescansos::Quando(limite_->fim, agora) + ".";
+        std::string linha =
+            "Limite de consultas por hora atingido para o CNPJ: " + empresa_->CNPJ() +
+            ". Nova consulta após " + TDescansos::Quando(limite_->fim, agora) + ".";
         if (novasNotas_ > 0) {
             linha += ' ';
             linha += FormatThousands(novasNotas_) + " novas notas foram inseridas antes.";
@@ -149,8 +149,8 @@ bool TTurnoEmpresa::ReservarConsulta() {
 }
 
 void TTurnoEmpresa::LogNovasNotas() {
-    Log(FormatThousands(novasNotas_) + " novas notas foi inseridas para o CNPJ: " +
-        empresa_->CNPJ() + "\r\n" + kRegua);
+    Log(FormatThousands(novasNotas_) +
+        " novas notas foi inseridas para o CNPJ: " + empresa_->CNPJ() + "\r\n" + kRegua);
 }
 
 void TTurnoEmpresa::AvisarArquivosDanificados() {
@@ -380,8 +380,8 @@ bool TTurnoEmpresa::EnviarChave(const TresNFe& resumo, int nsu) {
         std::stringstream stream;
         // The payload's texts come from the document as the service sent them (UTF-8); the
         // site has always received those bytes.
-        CipherToStream(TConsultas::MontarPayload(resumo, cnpj_, param.IDUsuario.Get(), nsu),
-                       stream, kTravonKey, false);
+        CipherToStream(TConsultas::MontarPayload(resumo, cnpj_, param.IDUsuario.Get(), nsu), stream,
+                       kTravonKey, false);
         http.AddFileField("hash", "hash", stream);
         const std::string answer =
             http.PostText("http://" + ciclo_.Ambiente().servidores.SiteChaves + "/chaves.php");

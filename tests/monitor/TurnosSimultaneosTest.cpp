@@ -105,8 +105,8 @@ TEST(TurnosSimultaneos, TurnsRunSideBySideAndASharedInvoiceIsUploadedOnce) {
         // Every company's lines are one block: "Verificando" then its end line.
         const auto& logs = w.sync.logs;
         for (const auto& cnpj : e.empresasCnpj) {
-            const auto inicio =
-                std::find(logs.begin(), logs.end(), "Verificando NFes emitidas para o CNPJ: " + cnpj);
+            const auto inicio = std::find(logs.begin(), logs.end(),
+                                          "Verificando NFes emitidas para o CNPJ: " + cnpj);
             ASSERT_NE(inicio, logs.end()) << k << " " << cnpj;
             ASSERT_NE(inicio + 1, logs.end());
             EXPECT_NE((inicio + 1)->find("novas notas foi inseridas para o CNPJ: " + cnpj),
@@ -145,16 +145,16 @@ TEST(TurnosSimultaneos, A656OfOneCompanyWhileOthersRun) {
             w.service.AddDocument(cnpj, n, standin::ResNFeXml(Resumo(n * 1000 + (cnpj[0] - '0'))));
         }
     }
-    w.service.ScriptQuery(w.b.cnpj, 4, {TDfeStandIn::Script::Kind::Status, 656,
-                                        TDfeStandIn::kMotivoLimiteConsultas});
+    w.service.ScriptQuery(
+        w.b.cnpj, 4, {TDfeStandIn::Script::Kind::Status, 656, TDfeStandIn::kMotivoLimiteConsultas});
     w.Cycle();
     EXPECT_TRUE(Sobrepostas(w.service.Queries()));
     for (int i = 0; i < w.param.Empresas.Quantidade(); ++i) {
         const auto empresa = w.param.Empresas.Item(i);
         if (empresa->CNPJ() == w.b.cnpj) {
-            EXPECT_EQ(empresa->Status(), (std::pair<int, std::string>{
-                                             2, std::string("656 - ") +
-                                                    TDfeStandIn::kMotivoLimiteConsultas}));
+            EXPECT_EQ(empresa->Status(),
+                      (std::pair<int, std::string>{
+                          2, std::string("656 - ") + TDfeStandIn::kMotivoLimiteConsultas}));
         } else {
             EXPECT_EQ(empresa->Situacao(), "5 novas notas foi inseridas") << empresa->CNPJ();
         }

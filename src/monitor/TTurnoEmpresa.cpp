@@ -113,6 +113,12 @@ void TTurnoEmpresa::Fim() {
         }
         Log(linha);
         empresa_->SetStatus(kEstadoEsperando, TDescansos::Texto(*limite_, agora));
+    } else if (siteSemResposta_) {
+        if (novasNotas_ > 0) {
+            LogNovasNotas();
+        }
+        empresa_->SetStatus(kEstadoErro, "O site não respondeu; os resumos lidos ficam pendentes "
+                                         "para o próximo ciclo.");
     } else if (retidos_ > 0) {
         const std::string texto =
             FormatThousands(static_cast<long long>(retidos_)) +
@@ -291,6 +297,7 @@ void TTurnoEmpresa::Sequencial(int uf) {
         if (falhasDeEnvio_ >= kFalhasDeEnvioSeguidas) {
             Log("O site não respondeu; os resumos não enviados do CNPJ " + cnpj_ +
                 " ficam pendentes para o próximo ciclo.");
+            siteSemResposta_ = true;
             return;
         }
         if (*novo <= ult || !Ativo()) {

@@ -83,6 +83,8 @@ private:
     std::optional<TDescansos::Descanso> limite_;
     // The turn read nothing from the service because this many summaries still wait to be sent.
     size_t retidos_ = 0;
+    // The sequential reading stopped because the site did not answer: what it read waits.
+    bool siteSemResposta_ = false;
     std::vector<std::string> bloco_;  // the lines kept for the end of the turn
 };
 

@@ -190,6 +190,9 @@ TEST_F(SequentialMode, ThreeFailedUploadsInARowEndTheTurnAndTheRestStaysPending)
                         "ficam pendentes para o próximo ciclo."),
               w.sync.logs.end());
     EXPECT_TRUE(w.site.Uploads().empty());
+    EXPECT_EQ(w.param.Empresas.Item(0)->Status(),
+              (std::pair<int, std::string>{
+                  2, "O site não respondeu; os resumos lidos ficam pendentes para o próximo ciclo."}));
 
     // The site is back: the 50 go first, without a query, then the reading goes on from 50.
     w.site.ClearScripts();

@@ -19,7 +19,10 @@ std::string TConsultasEmpresa::Vencimento() const {
 
 void TConsultasEmpresa::SetVencimento(std::string vencimento) {
     std::lock_guard lock(mutex_);
-    vencimento_ = std::move(vencimento);
+    if (vencimento_ != vencimento) {
+        vencimento_ = std::move(vencimento);
+        ++revisao_;
+    }
 }
 
 int TConsultasEmpresa::Estado() const {
@@ -39,8 +42,11 @@ std::pair<int, std::string> TConsultasEmpresa::Status() const {
 
 void TConsultasEmpresa::SetStatus(int estado, std::string situacao) {
     std::lock_guard lock(mutex_);
-    estado_ = estado;
-    situacao_ = std::move(situacao);
+    if (estado_ != estado || situacao_ != situacao) {
+        estado_ = estado;
+        situacao_ = std::move(situacao);
+        ++revisao_;
+    }
 }
 
 }  // namespace quelvo

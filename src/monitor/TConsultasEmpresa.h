@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -38,6 +40,9 @@ public:
     // Both halves of the status at one instant.
     std::pair<int, std::string> Status() const;
     void SetStatus(int estado, std::string situacao);
+    // Grows with every change of the expiry date or the status (a write of the same values
+    // changes nothing): a list shows a record again only when it changed.
+    uint64_t Revisao() const { return revisao_; }
 
 private:
     const std::string cnpj_;
@@ -50,6 +55,7 @@ private:
     std::string vencimento_;
     int estado_ = kEstadoEsperando;
     std::string situacao_;
+    std::atomic<uint64_t> revisao_{0};
 };
 
 }  // namespace quelvo

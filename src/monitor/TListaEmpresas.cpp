@@ -38,4 +38,40 @@ bool AtualizarLinhas(ILinhasEmpresas& linhas, const std::vector<EmpresaPtr>& emp
     return linhas.Quantidade() > 0;
 }
 
+TListaEmpresas::Resultado TListaEmpresas::Atualizar(ILinhasEmpresas& linhas,
+                                                   const std::vector<EmpresaPtr>& empresas) {
+    Resultado r;
+    bool mesmas = linhas.Quantidade() == static_cast<int>(empresas.size()) &&
+                  mostradas_.size() == empresas.size();
+    for (size_t i = 0; mesmas && i < empresas.size(); ++i) {
+        mesmas = mostradas_[i].first == empresas[i].get();
+    }
+    if (!mesmas) {
+        // Revisions first: a change that comes while the rows are filled shows next time.
+        mostradas_.clear();
+        for (const auto& e : empresas) {
+            mostradas_.emplace_back(e.get(), e->Revisao());
+        }
+        AtualizarLinhas(linhas, empresas);
+        r.inteira = true;
+        for (int i = 0; i < linhas.Quantidade(); ++i) {
+            r.preenchidas.push_back(i);
+        }
+        return r;
+    }
+    for (size_t i = 0; i < empresas.size(); ++i) {
+        const auto& e = empresas[i];
+        const uint64_t revisao = e->Revisao();
+        if (revisao == mostradas_[i].second) {
+            continue;
+        }
+        mostradas_[i].second = revisao;
+        const auto [estado, situacao] = e->Status();
+        linhas.Preencher(static_cast<int>(i), TLinhaEmpresa{e->CNPJ(), e->UF(), e->Nome(),
+                                                            e->Vencimento(), situacao, estado});
+        r.preenchidas.push_back(static_cast<int>(i));
+    }
+    return r;
+}
+
 }  // namespace quelvo

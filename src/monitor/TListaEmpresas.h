@@ -41,4 +41,22 @@ public:
 // their place, selection and focus. Returns whether the list holds at least one row afterwards.
 bool AtualizarLinhas(ILinhasEmpresas& linhas, const std::vector<EmpresaPtr>& empresas);
 
+// The company list of a window, refreshed at every synchronised call of the cycles: while the
+// registry keeps its records (the same ones, in the same order) and the list its rows, only the
+// rows of the records that changed since they were shown are filled again, so a refresh costs
+// little more than a look at each record's revision, however many companies there are; any other
+// change of the registry or of the rows refreshes the whole list (AtualizarLinhas).
+class TListaEmpresas {
+public:
+    struct Resultado {
+        bool inteira = false;         // every row was refreshed
+        std::vector<int> preenchidas;  // the rows filled again (all of them when `inteira`)
+    };
+    Resultado Atualizar(ILinhasEmpresas& linhas, const std::vector<EmpresaPtr>& empresas);
+
+private:
+    // The records the rows show, row by row, with the revision each row shows.
+    std::vector<std::pair<const TConsultasEmpresa*, uint64_t>> mostradas_;
+};
+
 }  // namespace quelvo

@@ -307,9 +307,26 @@ void TF_Principal::EmpresasSalvar() {
 }
 
 void TF_Principal::TabCarr() {
-    LinhasDaLista linhas(ui_->ListViewEmpresas, PngImageList1);
-    if (AtualizarLinhas(linhas, param_.Empresas.Itens())) {
-        AutoSizeColumns(ui_->ListViewEmpresas, -3);
+    QTreeWidget* lista = ui_->ListViewEmpresas;
+    LinhasDaLista linhas(lista, PngImageList1);
+    const auto r = listaEmpresas_.Atualizar(linhas, param_.Empresas.Itens());
+    if (r.inteira) {
+        if (lista->topLevelItemCount() > 0) {
+            AutoSizeColumns(lista, -3);
+        }
+        return;
+    }
+    // Only the rows filled again can need a wider column; measuring every row at every
+    // synchronised call of a cycle would cost the window a pass over the whole list.
+    for (int c = 0; c < lista->columnCount(); ++c) {
+        for (const int linha : r.preenchidas) {
+            const QModelIndex i = lista->model()->index(linha, c);
+            if (static_cast<const QAbstractItemView*>(lista)->sizeHintForIndex(i).width() >
+                lista->columnWidth(c)) {
+                AutoSizeColumn(lista, c, -3);
+                break;
+            }
+        }
     }
 }
 

@@ -10,6 +10,7 @@
 
 #include "common/ProfileFile.h"
 #include "monitor/TConsultasParam.h"
+#include "monitor/TListaEmpresas.h"
 #include "monitor/TMonitorSchedule.h"
 #include "monitor/TMonitorUpdate.h"
 #include "shell/TQtSync.h"
@@ -120,6 +121,7 @@ private:
     std::unique_ptr<TMonitorUpdate> atualizacao_;
 
     std::array<QIcon, 3> PngImageList1;
+    TListaEmpresas listaEmpresas_;
     QActionGroup* intervalos_ = nullptr;
     QLabel* painel0_ = nullptr;
     QLabel* painel1_ = nullptr;

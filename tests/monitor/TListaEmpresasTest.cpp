@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@ public:
     };
     std::vector<Row> rows;
     int nextId = 1;
+    std::vector<int> filled;  // the rows filled, in order
 
     int Quantidade() const override { return static_cast<int>(rows.size()); }
     std::string Legenda(int i) const override { return rows.at(i).content.CNPJ; }
@@ -25,7 +27,10 @@ public:
         rows.push_back(Row{nextId++, {}});
         return Quantidade() - 1;
     }
-    void Preencher(int i, const TLinhaEmpresa& c) override { rows.at(i).content = c; }
+    void Preencher(int i, const TLinhaEmpresa& c) override {
+        rows.at(i).content = c;
+        filled.push_back(i);
+    }
     void Apagar(int i) override { rows.erase(rows.begin() + i); }
 
     std::vector<std::string> Captions() const {
@@ -107,6 +112,59 @@ TEST(CompanyList, EveryRecordHasARowOfItsOwnAndNoRowOutlivesItsRecord) {
     ASSERT_EQ(rows.Quantidade(), 1);
     EXPECT_EQ(rows.rows[0].content.Nome, "Segunda");
     EXPECT_EQ(rows.rows[0].content.Situacao, "Certificado vencido");
+}
+
+// At every synchronised call of a cycle the window refreshes its list: only the rows of the
+// records that changed are filled again while the registry keeps its records.
+TEST(CompanyList, ARefreshFillsOnlyTheRowsThatChanged) {
+    TConsultasEmpresas registry;
+    registry.Inserir("11.222.333/0001-81", "SP", "Padaria", "0A", "s", "");
+    registry.Inserir("45.997.418/0001-53", "RS", "Acme", "0B", "s", "");
+    registry.Inserir("60.746.948/0001-12", "MG", "Moinho", "0C", "s", "");
+    Rows rows;
+    TListaEmpresas lista;
+    auto r = lista.Atualizar(rows, registry.Itens());
+    EXPECT_TRUE(r.inteira);
+    EXPECT_EQ(rows.filled, (std::vector<int>{0, 1, 2}));
+
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        std::vector<int> filled;
+    } steps[] = {
+        {"nothing changed", [] {}, {}},
+        {"one status", [&] { registry.Item(1)->SetStatus(1, "Buscando..."); }, {1}},
+        {"the same status again", [&] { registry.Item(1)->SetStatus(1, "Buscando..."); }, {}},
+        {"two records",
+         [&] {
+             registry.Item(2)->SetVencimento("31/12/2049");
+             registry.Item(0)->SetStatus(0, "Esperando...");
+         },
+         {0, 2}},
+    };
+    for (const auto& step : steps) {
+        rows.filled.clear();
+        step.change();
+        r = lista.Atualizar(rows, registry.Itens());
+        EXPECT_FALSE(r.inteira) << step.what;
+        EXPECT_EQ(rows.filled, step.filled) << step.what;
+        EXPECT_EQ(r.preenchidas, step.filled) << step.what;
+    }
+    EXPECT_EQ(rows.rows[1].content.Situacao, "Buscando...");
+    EXPECT_EQ(rows.rows[2].content.Vencimento, "31/12/2049");
+
+    // Another record, or a row taken away: the whole list again.
+    registry.Inserir("33.000.167/0001-01", "RJ", "Posto", "0D", "s", "");
+    rows.filled.clear();
+    r = lista.Atualizar(rows, registry.Itens());
+    EXPECT_TRUE(r.inteira);
+    EXPECT_EQ(rows.Captions().size(), 4u);
+    rows.Apagar(0);
+    r = lista.Atualizar(rows, registry.Itens());
+    EXPECT_TRUE(r.inteira);
+    EXPECT_EQ(rows.Captions(), (std::vector<std::string>{"45.997.418/0001-53", "60.746.948/0001-12",
+                                                         "33.000.167/0001-01",
+                                                         "11.222.333/0001-81"}));
 }
 
 }  // namespace

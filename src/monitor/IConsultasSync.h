@@ -15,7 +15,8 @@ public:
     virtual ~IConsultasSync() = default;
     // Executando := true; the worker's Ativo := the shared Ativo.
     virtual void InicioRodada(TConsultas& worker) = 0;
-    // The shared Progresso := the worker's; the worker's Ativo := the shared Ativo.
+    // The shared Progresso := the worker's; the worker's Ativo := the shared Ativo. Both are
+    // atomic, so this one may run on the worker's thread.
     virtual void AtualizaProgresso(TConsultas& worker) = 0;
     // Refreshes the company list from the registry.
     virtual void AtualizaLista() = 0;

@@ -115,10 +115,16 @@ void TConsultas::LimparPastaTemp(const std::string& folder) {
 }
 
 void TConsultas::LogBloco(const std::vector<std::string>& linhas) {
-    std::lock_guard lock(log_);
+    // One call: the lines reach the log together, and the program's thread is asked once.
+    std::string texto;
     for (const auto& linha : linhas) {
-        sync_.EscreveLog(linha);
+        if (!texto.empty()) {
+            texto += "\r\n";
+        }
+        texto += linha;
     }
+    std::lock_guard lock(log_);
+    sync_.EscreveLog(texto);
 }
 
 void TConsultas::AtualizarProgresso(int progresso) {

@@ -29,15 +29,15 @@ void TConsultasSync::InicioRodada(TConsultas& worker) {
     });
 }
 
+// Both fields are atomic: the hand-over needs no trip to the program's thread, which a walk
+// over recorded NSUs would otherwise make at every step (and every running turn at once).
 void TConsultasSync::AtualizaProgresso(TConsultas& worker) {
     if (Encerrando()) {
         worker.Ativo = false;
         return;
     }
-    Synchronize([&] {
-        param_.Progresso = worker.Progresso;
-        worker.Ativo = param_.Ativo.load();
-    });
+    param_.Progresso = worker.Progresso;
+    worker.Ativo = param_.Ativo.load();
 }
 
 void TConsultasSync::AtualizaLista() {

@@ -103,9 +103,15 @@ TF_Principal::TF_Principal(const QStringList& argumentos, QWidget* parent)
       sync_(
           param_, appDir_, this,
           [this](const std::vector<std::string>& linhas) {
+              // One append for the lines of one call: the memo lays its text out once.
+              QString texto;
               for (const auto& l : linhas) {
-                  ui_->MemoLogs->appendPlainText(QString::fromStdString(l));
+                  if (!texto.isEmpty()) {
+                      texto += '\n';
+                  }
+                  texto += QString::fromStdString(l);
               }
+              ui_->MemoLogs->appendPlainText(texto);
           },
           [](const std::string& de, const std::string& para) {
               if (F_Nota_Emitida != nullptr) {
@@ -316,9 +322,10 @@ void TF_Principal::TabCarr() {
         }
         return;
     }
-    // Only the rows filled again can need a wider column; measuring every row at every
-    // synchronised call of a cycle would cost the window a pass over the whole list.
-    for (int c = 0; c < lista->columnCount(); ++c) {
+    // Only the rows filled again can need a wider column, and of a record only the expiry and
+    // the status change; measuring every row at every synchronised call of a cycle would cost
+    // the window a pass over the whole list.
+    for (const int c : {3, 4}) {
         for (const int linha : r.preenchidas) {
             const QModelIndex i = lista->model()->index(linha, c);
             if (static_cast<const QAbstractItemView*>(lista)->sizeHintForIndex(i).width() >

@@ -10,18 +10,19 @@
 
 namespace quelvo {
 
-namespace {
-
 // One call on its way to the window's thread.
-struct Chamada {
+struct TQtSync::Chamada {
     bool rodando = false;
     std::atomic<bool> feita{false};
     bool abandonada = false;
     std::exception_ptr erro;
 };
 
-// A call that the window's thread serves at once comes back within microseconds: the worker
-// looks for it this long before it sleeps (going to sleep and waking costs more than the call).
+namespace {
+
+// A call that the window's thread serves at once comes back within microseconds: a caller that
+// waits alone looks for it this long before it sleeps (going to sleep and waking costs more
+// than the call). Callers that wait together would only take the processor from that thread.
 constexpr auto kEsperaAtiva = std::chrono::microseconds(50);
 
 }  // namespace
@@ -49,12 +50,42 @@ void TQtSync::Synchronize(const std::function<void()>& call) {
         call();
         return;
     }
+    std::unique_lock lock(mutex_);
+    Esperar(lock, PostarLocked(call, false));
+}
+
+void TQtSync::AtualizaLista() {
+    if (Encerrando()) {
+        return;
+    }
+    if (janela_.isNull() || QThread::currentThread() == janela_->thread()) {
+        TConsultasSync::AtualizaLista();
+        return;
+    }
+    const std::function<void()> call = [this] {
+        if (param_.AtualizarLista) {
+            param_.AtualizarLista();
+        }
+    };
+    std::unique_lock lock(mutex_);
+    auto pendente = listaPendente_.lock();
+    if (!pendente || pendente->rodando || pendente->feita) {
+        pendente = PostarLocked(call, true);
+    }
+    Esperar(lock, pendente);
+}
+
+std::shared_ptr<TQtSync::Chamada> TQtSync::PostarLocked(const std::function<void()>& call,
+                                                        bool lista) {
     auto chamada = std::make_shared<Chamada>();
     const bool posted = QMetaObject::invokeMethod(
         janela_.data(),
         [this, chamada, &call] {
             {
                 std::lock_guard lock(mutex_);
+                if (listaPendente_.lock() == chamada) {
+                    listaPendente_.reset();  // changes from now on need a refresh of their own
+                }
                 if (chamada->abandonada || Encerrando()) {
                     chamada->feita = true;
                     cv_.notify_all();
@@ -78,13 +109,29 @@ void TQtSync::Synchronize(const std::function<void()>& call) {
     if (!posted) {
         throw std::runtime_error("A janela do programa não existe mais.");
     }
-    const auto ate = std::chrono::steady_clock::now() + kEsperaAtiva;
-    while (!chamada->feita.load(std::memory_order_acquire) &&
-           std::chrono::steady_clock::now() < ate) {
+    if (lista) {
+        listaPendente_ = chamada;
     }
-    std::unique_lock lock(mutex_);
+    return chamada;
+}
+
+void TQtSync::Esperar(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Chamada>& chamada) {
+    struct Contagem {
+        std::atomic<int>& n;
+        bool sozinha;
+        explicit Contagem(std::atomic<int>& c) : n(c), sozinha(++c == 1) {}
+        ~Contagem() { --n; }
+    } contagem(emEspera_);
+    if (contagem.sozinha) {
+        lock.unlock();
+        const auto ate = std::chrono::steady_clock::now() + kEsperaAtiva;
+        while (!chamada->feita.load(std::memory_order_acquire) &&
+               std::chrono::steady_clock::now() < ate) {
+        }
+        lock.lock();
+    }
     // A call already running on the window's thread is always waited for: it holds references
-    // to this frame.
+    // to the frame of the caller that queued it.
     cv_.wait(lock, [&] { return chamada->feita || (Encerrando() && !chamada->rodando); });
     if (!chamada->feita) {
         chamada->abandonada = true;

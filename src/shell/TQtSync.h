@@ -3,8 +3,10 @@
 #include <QObject>
 #include <QPointer>
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -27,6 +29,9 @@ public:
             NotaHook onNota);
 
     void Encerrar() override;
+    // Several turns refresh the list at once: a refresh already queued and not begun yet shows
+    // this caller's change too, so the caller waits for that one instead of queuing another.
+    void AtualizaLista() override;
 
 protected:
     void Synchronize(const std::function<void()>& call) override;
@@ -34,11 +39,21 @@ protected:
     void OnNota(const std::string& de, const std::string& para) override;
 
 private:
+    struct Chamada;
+    // Queues the call to the window's thread (as the pending list refresh when `lista`); runs
+    // under `mutex_`.
+    std::shared_ptr<Chamada> PostarLocked(const std::function<void()>& call, bool lista);
+    // Waits until the call has run (or will never run: the program is ending).
+    void Esperar(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Chamada>& chamada);
+
     QPointer<QObject> janela_;
     LogHook onLog_;
     NotaHook onNota_;
     std::mutex mutex_;
     std::condition_variable cv_;
+    std::weak_ptr<Chamada> listaPendente_;
+    // Calls waiting for the window's thread: a caller spins briefly only when it waits alone.
+    std::atomic<int> emEspera_{0};
 };
 
 }  // namespace quelvo

@@ -73,6 +73,9 @@ void TArquivoRegistros::CarregarLocked() {
         if (errno == ENOENT) {
             registros_.clear();
             indice_.clear();
+            tamanhoArquivo_ = 0;
+            tamanhoVivo_ = 0;
+            reescrever_ = false;
             carregado_ = true;
             return;
         }
@@ -88,10 +91,14 @@ void TArquivoRegistros::CarregarLocked() {
     } catch (const std::system_error& e) {
         FalhaDeLeitura(path_, e.code().message());
     }
-    if (!inteiro) {
-        // Only whole lines count: the one the limit cut goes with the rest.
-        const size_t quebra = bytes.find_last_of("\r\n");
+    tamanhoArquivo_ = bytes.size();
+    reescrever_ = false;
+    if (const size_t quebra = bytes.find_last_of("\r\n"); quebra + 1 != bytes.size()) {
+        // Only whole lines count: the one the limit cut goes with the rest, and one without its
+        // line break was being appended when the program ended. The next change writes the file
+        // whole, so that nothing is appended to the fragment.
         bytes.resize(quebra == std::string::npos ? 0 : quebra + 1);
+        reescrever_ = true;
     }
     registros_.clear();
     indice_.clear();
@@ -113,7 +120,12 @@ void TArquivoRegistros::CarregarLocked() {
             registros_[it->second] = std::move(campos);
         }
     }
+    tamanhoVivo_ = 0;
+    for (const auto& r : registros_) {
+        tamanhoVivo_ += Juntar(r, r.size()).size() + 2;
+    }
     if (danificadas > 0 || !inteiro) {
+        reescrever_ = true;
         // The next write leaves those lines out: keep the file as it was beside it first, under a
         // name of its own (an earlier copy may be the only trace of other lines).
         std::string copia;
@@ -150,6 +162,10 @@ void TArquivoRegistros::MudarLocked(const std::function<bool()>& mudar) {
     if (!mudar()) {
         return;
     }
+    ReescreverLocked(&antes);
+}
+
+void TArquivoRegistros::ReescreverLocked(const std::vector<Campos>* antes) {
     std::string texto;
     for (const auto& r : registros_) {
         texto += Juntar(r, r.size());
@@ -157,18 +173,24 @@ void TArquivoRegistros::MudarLocked(const std::function<bool()>& mudar) {
     }
     if (texto.size() > limite_) {
         // The reader would not take it back whole: the change is not made.
-        registros_ = std::move(antes);
-        Indexar();
+        if (antes != nullptr) {
+            registros_ = *antes;
+            Indexar();
+        }
         throw std::runtime_error("Não foi possível gravar o arquivo " + path_ +
                                  ": ele passaria do limite de " + std::to_string(limite_) +
                                  " bytes");
     }
+    tamanhoVivo_ = texto.size();
     try {
         WriteFileAtomic(path_, texto);
     } catch (const std::system_error& e) {
+        reescrever_ = true;
         throw std::runtime_error("Não foi possível gravar o arquivo " + path_ + ": " +
                                  e.code().message());
     }
+    tamanhoArquivo_ = texto.size();
+    reescrever_ = false;
 }
 
 std::optional<TArquivoRegistros::Campos> TArquivoRegistros::Buscar(const std::string& chave) {
@@ -199,17 +221,56 @@ size_t TArquivoRegistros::Contar(const std::function<bool(const Campos&)>& filtr
 
 void TArquivoRegistros::Gravar(const std::vector<Campos>& registros) {
     std::lock_guard lock(mutex_);
-    MudarLocked([&] {
-        for (const auto& novo : registros) {
-            const auto [it, inserido] = indice_.try_emplace(Chave(novo), registros_.size());
-            if (inserido) {
-                registros_.push_back(novo);
-            } else {
-                registros_[it->second] = novo;
-            }
+    CarregarLocked();
+    // The lines as they will read back, and what the records will need once they are in.
+    std::string linhas;
+    size_t vivo = tamanhoVivo_;
+    std::unordered_map<std::string, size_t> novos;  // key -> line size, for keys seen here
+    for (const auto& r : registros) {
+        const std::string linha = Juntar(r, r.size());
+        linhas += linha;
+        linhas += "\r\n";
+        const std::string chave = Chave(r);
+        size_t anterior = 0;
+        if (const auto n = novos.find(chave); n != novos.end()) {
+            anterior = n->second;
+        } else if (const auto it = indice_.find(chave); it != indice_.end()) {
+            const Campos& atual = registros_[it->second];
+            anterior = Juntar(atual, atual.size()).size() + 2;
         }
-        return true;
-    });
+        vivo = vivo - anterior + linha.size() + 2;
+        novos[chave] = linha.size() + 2;
+    }
+    const size_t crescido = tamanhoArquivo_ + linhas.size();
+    const bool acrescentar =
+        !reescrever_ && crescido <= limite_ && crescido <= 2 * vivo + kFolgaDeAcrescimos;
+    std::vector<Campos> antes;
+    if (!acrescentar) {
+        antes = registros_;
+    }
+    for (const auto& novo : registros) {
+        const auto [it, inserido] = indice_.try_emplace(Chave(novo), registros_.size());
+        if (inserido) {
+            registros_.push_back(novo);
+        } else {
+            registros_[it->second] = novo;
+        }
+    }
+    if (!acrescentar) {
+        ReescreverLocked(&antes);
+        return;
+    }
+    tamanhoVivo_ = vivo;
+    try {
+        AppendToFile(path_, linhas);
+    } catch (const std::system_error& e) {
+        // The change holds for this run; the file, perhaps with part of the lines, is written
+        // whole at the next change.
+        reescrever_ = true;
+        throw std::runtime_error("Não foi possível gravar o arquivo " + path_ + ": " +
+                                 e.code().message());
+    }
+    tamanhoArquivo_ = crescido;
 }
 
 void TArquivoRegistros::Apagar(const std::vector<std::string>& chaves) {

@@ -12,7 +12,11 @@ namespace quelvo {
 
 // A small text file that the program keeps in its folder: one record per line (CR LF), fields
 // separated by ";", each record known by its first fields (the key). The file is read whole the
-// first time it is needed and written whole, atomically, after every change.
+// first time it is needed. A record written (Gravar) is appended to the file at once, one write of
+// whole lines (a later line of a key takes the place of the earlier one when the file is read), so
+// that a cost of a change does not grow with the number of records; the file is written whole,
+// atomically, when it has grown to twice what its records need, and for every other change. A last
+// line without its line break is a write a crash cut short, and is left out.
 //
 // The reader is tolerant: a line that the owner's check refuses is left out, and so are the lines
 // past the size limit of a file that grew beyond it (only the limit's worth is read); in both
@@ -60,6 +64,8 @@ public:
     std::string Chave(const Campos& registro) const;
 
     static constexpr char kSeparador = ';';
+    // How far past twice its records' size a file may grow by appends before it is written whole.
+    static constexpr size_t kFolgaDeAcrescimos = 64 << 10;
 
 private:
     void CarregarLocked();
@@ -72,8 +78,16 @@ private:
     const Verificador valido_;
     const size_t limite_;
 
+    // Writes the records whole, atomically; see the class's comment for failures.
+    void ReescreverLocked(const std::vector<Campos>* antes);
+
     std::mutex mutex_;
     bool carregado_ = false;
+    // What is on disk: its size, the size the records need, and whether the next change must
+    // write the file whole (it holds lines left out, or a line cut short).
+    size_t tamanhoArquivo_ = 0;
+    size_t tamanhoVivo_ = 0;
+    bool reescrever_ = false;
     std::vector<Campos> registros_;
     std::unordered_map<std::string, size_t> indice_;  // key -> position in registros_
     std::string aviso_;

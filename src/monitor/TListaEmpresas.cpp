@@ -39,7 +39,7 @@ bool AtualizarLinhas(ILinhasEmpresas& linhas, const std::vector<EmpresaPtr>& emp
 }
 
 TListaEmpresas::Resultado TListaEmpresas::Atualizar(ILinhasEmpresas& linhas,
-                                                   const std::vector<EmpresaPtr>& empresas) {
+                                                    const std::vector<EmpresaPtr>& empresas) {
     Resultado r;
     bool mesmas = linhas.Quantidade() == static_cast<int>(empresas.size()) &&
                   mostradas_.size() == empresas.size();

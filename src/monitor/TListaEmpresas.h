@@ -49,7 +49,7 @@ bool AtualizarLinhas(ILinhasEmpresas& linhas, const std::vector<EmpresaPtr>& emp
 class TListaEmpresas {
 public:
     struct Resultado {
-        bool inteira = false;         // every row was refreshed
+        bool inteira = false;          // every row was refreshed
         std::vector<int> preenchidas;  // the rows filled again (all of them when `inteira`)
     };
     Resultado Atualizar(ILinhasEmpresas& linhas, const std::vector<EmpresaPtr>& empresas);

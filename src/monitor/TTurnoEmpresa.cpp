@@ -117,8 +117,9 @@ void TTurnoEmpresa::Fim() {
         if (novasNotas_ > 0) {
             LogNovasNotas();
         }
-        empresa_->SetStatus(kEstadoErro, "O site não respondeu; os resumos lidos ficam pendentes "
-                                         "para o próximo ciclo.");
+        empresa_->SetStatus(kEstadoErro,
+                            "O site não respondeu; os resumos lidos ficam pendentes "
+                            "para o próximo ciclo.");
     } else if (retidos_ > 0) {
         const std::string texto =
             FormatThousands(static_cast<long long>(retidos_)) +

@@ -18,6 +18,7 @@
 #include "monitor/TConsultasParam.h"
 #include "monitor/TEnviosPendentes.h"
 #include "monitor/TSeenList.h"
+#include "monitor/TUltimosNSU.h"
 #include "support/Documentos.h"
 #include "support/MonitorWorld.h"
 #include "support/RecordingMessageBoxes.h"
@@ -270,7 +271,7 @@ TEST(MonitorCycle, RestsAcrossRunsListingAndQueryMode) {
     ASSERT_EQ(queries.size(), 1u);
     EXPECT_EQ(queries[0].cnpj, w.b.cnpj);
     EXPECT_EQ(queries[0].ultNSU, "000000000000000");
-    EXPECT_EQ(w.dir.Read("UltimosNSU.dat"), w.b.cnpj + ";0\r\n");
+    EXPECT_EQ(TUltimosNSU(w.AppDir()).Ler(w.b.cnpj), 0);
 }
 
 TEST(MonitorCycle, EachLogEntryIsOnePlainLine) {
@@ -393,7 +394,8 @@ std::vector<std::string> Accepted(const MonitorWorld& w) {
 TEST(MonitorCycle, KilledInTheMiddleOfAWriteLosesNothing) {
     struct Kill {
         const char* file;
-        int nth;  // the nth rename onto that file in the round's run
+        int nth;              // the nth rename onto that file in the round's run
+        bool append = false;  // the nth opening for appending, killed in the middle of the write
     };
     const struct {
         const char* modo;
@@ -403,7 +405,7 @@ TEST(MonitorCycle, KilledInTheMiddleOfAWriteLosesNothing) {
         {"nsu",
          5,
          {
-             {"Descansos.dat", 4},        // during A's walk, before the next query is counted
+             {"Descansos.dat", 4, true},  // during A's walk, while the next query is counted
              {"Consultados.dat", 2},      // between the two seen-lists, after A's turn
              {"ConsultadosNums.dat", 3},  // after B's turn
              {"Config.dat", 1},           // the save at the end of the run
@@ -411,10 +413,14 @@ TEST(MonitorCycle, KilledInTheMiddleOfAWriteLosesNothing) {
         {"sequencial",
          120,  // three answers of 50, 50 and 20 summaries
          {
-             {"EnviosPendentes.dat", 1},  // the first answer's summaries written as pending
-             {"UltimosNSU.dat", 1},       // written as pending, and the ultNSU not moved yet
-             {"EnviosPendentes.dat", 3},  // the second answer's uploads done, not yet cleared
-             {"Descansos.dat", 1},        // A has read everything: its rest
+             // The first answer's summaries being written as pending.
+             {"EnviosPendentes.dat", 1, true},
+             // Written as pending, the ultNSU being moved.
+             {"UltimosNSU.dat", 1, true},
+             // The second answer's uploads done, not yet cleared.
+             {"EnviosPendentes.dat", 2},
+             // A has read everything: its rest being written.
+             {"Descansos.dat", 1, true},
              {"ConsultadosNums.dat", 3},  // after B's turn
          }},
     };
@@ -444,19 +450,42 @@ TEST(MonitorCycle, KilledInTheMiddleOfAWriteLosesNothing) {
             const char* preloaded = std::getenv("LD_PRELOAD");
             const std::string preload = std::string(QUELVO_TEST_KILL_AT_RENAME) +
                                         (preloaded ? std::string(":") + preloaded : "");
-            const int status = WaitFor(Spawn(
-                w, {"--ciclo"}, "", {"LD_PRELOAD=" + preload, "QUELVO_TEST_KILL_AT_RENAME=" + at}));
+            const std::string variable =
+                kill.append ? "QUELVO_TEST_KILL_AT_APPEND=" : "QUELVO_TEST_KILL_AT_RENAME=";
+            const int status =
+                WaitFor(Spawn(w, {"--ciclo"}, "", {"LD_PRELOAD=" + preload, variable + at}));
             ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
                 << "the run ended before that write: " << w.dir.Read("saida.txt");
             EXPECT_GT(w.service.Queries().size(), queries) << "nothing done before the kill";
-            // The kill's own leftover only: the round's start cleared the one before.
             const auto left = Temporaries(w);
-            ASSERT_EQ(left.size(), 1u);
-            EXPECT_EQ(left[0].rfind(std::string(".") + kill.file + ".", 0), 0u) << left[0];
+            if (kill.append) {
+                // The file ends with a line cut short; the round's start cleared any leftover.
+                const std::string bytes = w.dir.Read(kill.file);
+                ASSERT_FALSE(bytes.empty());
+                EXPECT_NE(bytes.back(), '\n');
+                EXPECT_TRUE(left.empty());
+            } else {
+                // The kill's own leftover only: the round's start cleared the one before.
+                ASSERT_EQ(left.size(), 1u);
+                EXPECT_EQ(left[0].rfind(std::string(".") + kill.file + ".", 0), 0u) << left[0];
+            }
             if (std::string(c.modo) == "sequencial" && kill.file == std::string("UltimosNSU.dat")) {
-                // The summaries read are on disk before the ultNSU moves past them.
-                EXPECT_FALSE(std::filesystem::exists(w.dir.File("UltimosNSU.dat")));
-                EXPECT_EQ(TEnviosPendentes(w.AppDir()).Quantos(w.a.cnpj), 50u);
+                // The summaries read are on disk before the ultNSU moves past them: those of the
+                // first answer the site has not taken yet are all pending.
+                EXPECT_EQ(TUltimosNSU(w.AppDir()).Ler(w.a.cnpj), 0);
+                const auto accepted = Accepted(w);
+                const auto taken =
+                    std::count_if(accepted.begin(), accepted.end(), [](const auto& k) {
+                        for (int n = 1; n <= 50; ++n) {
+                            if (k == test::Chave(n)) {
+                                return true;
+                            }
+                        }
+                        return false;
+                    });
+                EXPECT_EQ(
+                    TEnviosPendentes(w.AppDir()).Quantos(w.a.cnpj) + static_cast<size_t>(taken),
+                    50u);
             }
 
             // What the kill left loads whole.

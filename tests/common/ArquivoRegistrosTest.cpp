@@ -40,7 +40,10 @@ TEST(ArquivoRegistros, ReadsTolerantlyAndKeepsADamagedFileAside) {
     const std::vector<Case> cases = {
         {"empty", "", {}, 0},
         {"CR LF", "a;1\r\nb;2\r\n", {{"a", "1"}, {"b", "2"}}, 0},
-        {"LF, CR and no last break", "a;1\nb;2\rc;3", {{"a", "1"}, {"b", "2"}, {"c", "3"}}, 0},
+        {"LF and CR", "a;1\nb;2\rc;3\n", {{"a", "1"}, {"b", "2"}, {"c", "3"}}, 0},
+        // What follows the last line break was being appended when the program ended: "b;12"
+        // cut to "b;1" would pass for a record.
+        {"a last line without its break", "a;1\r\nb;1", {{"a", "1"}}, 0},
         {"blank lines", "\r\n\r\na;1\r\n\r\n", {{"a", "1"}}, 0},
         {"a key twice: the later wins in place",
          "a;1\r\nb;2\r\na;3\r\n",
@@ -50,7 +53,7 @@ TEST(ArquivoRegistros, ReadsTolerantlyAndKeepsADamagedFileAside) {
          "a;1\r\nlixo\r\n;5\r\nb;x\r\n\xff\x00;;\r\nb;2\r\n"s,
          {{"a", "1"}, {"b", "2"}},
          4},
-        {"a line cut short", "a;1\r\nb;", {{"a", "1"}}, 1},
+        {"a line cut short", "a;1\r\nb;\r\nc;3\r\n", {{"a", "1"}, {"c", "3"}}, 1},
     };
     for (const auto& c : cases) {
         TempDir dir;
@@ -90,7 +93,12 @@ TEST(ArquivoRegistros, WritesAndRemovesByKey) {
     EXPECT_FALSE(std::filesystem::exists(path));  // a missing file is not created by a read
     arquivo.Gravar({{"a", "1", "x"}, {"a", "2", "y"}, {"b", "1", "z"}});
     arquivo.Gravar({{"a", "2", "w"}});
-    EXPECT_EQ(dir.Read("UltimosNSU.dat"), "a;1;x\r\na;2;w\r\nb;1;z\r\n");
+    // A record written is appended; read back, the later line of a key is the record.
+    EXPECT_EQ(dir.Read("UltimosNSU.dat"), "a;1;x\r\na;2;y\r\nb;1;z\r\na;2;w\r\n");
+    EXPECT_EQ(TArquivoRegistros(
+                  path, 2, [](const Campos&) { return true; }, 1000)
+                  .Registros(),
+              (std::vector<Campos>{{"a", "1", "x"}, {"a", "2", "w"}, {"b", "1", "z"}}));
     EXPECT_EQ(arquivo.Buscar("a;2"), (Campos{"a", "2", "w"}));
     EXPECT_EQ(arquivo.Buscar("a"), std::nullopt);
     arquivo.Apagar({"a;1", "c;1"});
@@ -180,6 +188,31 @@ TEST(ArquivoRegistros, WriterAndReaderKeepToOneLimit) {
         EXPECT_EQ(other.Read("EnviosPendentes.dat").substr(0, 15), "b;2\r\nc;3\r\nd;4\r\n");
         EXPECT_EQ(other.Read(aside[0]), big);
     }
+}
+
+// Records written again and again are appended, and the file is written whole once it has grown
+// to twice what the records need (and some): it never grows without bound, and a later read
+// finds the last value of every key. A line a crash cut short is never appended to.
+TEST(ArquivoRegistros, AppendsAreCompacted) {
+    TempDir dir;
+    const std::string path = dir.File("Descansos.dat");
+    {
+        auto arquivo = Arquivo(path, 1 << 20);
+        for (int i = 0; i < 20000; ++i) {
+            arquivo.Gravar({{"k" + std::to_string(i % 50), std::to_string(i)}});
+        }
+    }
+    const size_t tamanho = std::filesystem::file_size(path);
+    EXPECT_LE(tamanho, 2 * 50 * 12 + TArquivoRegistros::kFolgaDeAcrescimos + 20);
+    auto lido = Arquivo(path, 1 << 20);
+    const auto registros = lido.Registros();
+    ASSERT_EQ(registros.size(), 50u);
+    EXPECT_EQ(registros[49], (Campos{"k49", "19999"}));
+
+    dir.Write("Descansos.dat", "a;1\r\nb;2");  // "b;2" being appended when a crash came
+    auto depois = Arquivo(path);
+    depois.Gravar({{"c", "3"}});
+    EXPECT_EQ(dir.Read("Descansos.dat"), "a;1\r\nc;3\r\n");
 }
 
 // A write that fails says so, and the change still holds in memory for this run.

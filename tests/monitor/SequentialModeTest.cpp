@@ -9,6 +9,7 @@
 #include "common/ConsultaSequencial.h"
 #include "common/ProfileFile.h"
 #include "dfe/Compression.h"
+#include "monitor/TUltimosNSU.h"
 #include "support/Documentos.h"
 #include "support/FakeDfeService.h"
 #include "support/MonitorWorld.h"
@@ -86,7 +87,7 @@ TEST_F(SequentialMode, ReadsInBatchesUploadsRestsAndKeepsWhatTheSiteMissed) {
     EXPECT_FALSE(w.param.ConsultadosNums.Contains(d + "77"));
     EXPECT_TRUE(w.param.Consultados.Contains(Chave(20)));  // the full invoice, not uploaded
     EXPECT_FALSE(w.param.Consultados.Contains(Chave(77)));
-    EXPECT_EQ(w.dir.Read("UltimosNSU.dat"), d + ";120\r\n");
+    EXPECT_EQ(TUltimosNSU(w.AppDir()).Ler(d), 120);
     const std::string pendente = w.dir.Read("EnviosPendentes.dat");
     ASSERT_EQ(pendente.rfind(d + ";77;", 0), 0u) << pendente;
     EXPECT_EQ(DecodeBase64(pendente.substr(d.size() + 4)).rfind("<resNFe ", 0), 0u);
@@ -114,14 +115,14 @@ TEST_F(SequentialMode, ReadsInBatchesUploadsRestsAndKeepsWhatTheSiteMissed) {
     w.Cycle();
     EXPECT_EQ(DistNsus(w, d), std::vector<std::string>{Nsu15(120)});
     EXPECT_EQ(empresa->Situacao(), "5 novas notas foi inseridas");
-    EXPECT_EQ(w.dir.Read("UltimosNSU.dat"), d + ";125\r\n");
+    EXPECT_EQ(TUltimosNSU(w.AppDir()).Ler(d), 125);
 
     // "Verificar Últimos 3 Meses" starts again from 0, once the rest is over.
     w.service.ClearQueries();
     EXPECT_TRUE(w.Schedule().VerificarUltimos3Meses([&](bool on) { w.param.Ativo = on; }, [] {}));
     w.Schedule().WaitForWorkers();
     EXPECT_TRUE(w.service.Queries().empty());
-    EXPECT_EQ(w.dir.Read("UltimosNSU.dat"), d + ";0\r\n");
+    EXPECT_EQ(TUltimosNSU(w.AppDir()).Ler(d), 0);
     w.clock.Advance(61min);
     w.Cycle();
     EXPECT_EQ(DistNsus(w, d), (std::vector<std::string>{Nsu15(0), Nsu15(50), Nsu15(100)}));
@@ -134,7 +135,7 @@ TEST_F(SequentialMode, A656EndsTheTurnAndKeepsTheStoredUltNsu) {
         w.service.AddDocument(d, n, standin::ResNFeXml(Resumo(n)));
     }
     w.Cycle();
-    EXPECT_EQ(w.dir.Read("UltimosNSU.dat"), d + ";70\r\n");
+    EXPECT_EQ(TUltimosNSU(w.AppDir()).Ler(d), 70);
     // Another program read further for the same CNPJ meanwhile... and this one, once the rest is
     // over, asks from its own older ultNSU: out of sequence.
     w.dir.Write("UltimosNSU.dat", d + ";50\r\n");
@@ -147,7 +148,7 @@ TEST_F(SequentialMode, A656EndsTheTurnAndKeepsTheStoredUltNsu) {
               (std::pair<int, std::string>{
                   2, std::string("656 - ") + TDfeStandIn::kMotivoForaDeSequencia}));
     // The 656's ultNSU is not taken: the next query, an hour later, is from the same point.
-    EXPECT_EQ(w.dir.Read("UltimosNSU.dat"), d + ";50\r\n");
+    EXPECT_EQ(TUltimosNSU(w.AppDir()).Ler(d), 50);
     const size_t queries = w.service.Queries().size();
     schedule.Tick();
     schedule.WaitForWorkers();
@@ -160,7 +161,7 @@ TEST_F(SequentialMode, A656EndsTheTurnAndKeepsTheStoredUltNsu) {
     EXPECT_EQ(DistNsus(w, d).back(), Nsu15(50));
     EXPECT_EQ(w.param.Empresas.Item(0)->Situacao().rfind("Nenhuma nova nota foi encontrada", 0),
               0u);
-    EXPECT_EQ(w.dir.Read("UltimosNSU.dat"), d + ";70\r\n");
+    EXPECT_EQ(TUltimosNSU(w.AppDir()).Ler(d), 70);
     EXPECT_EQ(w.service.UsageOf(d).duringBlock, 0);
 }
 
@@ -183,16 +184,17 @@ TEST_F(SequentialMode, ThreeFailedUploadsInARowEndTheTurnAndTheRestStaysPending)
     w.Cycle();
     EXPECT_EQ(uploadsTried(), 3u);
     EXPECT_EQ(DistNsus(w, d), std::vector<std::string>{Nsu15(0)});
-    EXPECT_EQ(w.dir.Read("UltimosNSU.dat"), d + ";50\r\n");
+    EXPECT_EQ(TUltimosNSU(w.AppDir()).Ler(d), 50);
     EXPECT_EQ(TEnviosPendentes(w.AppDir()).Quantos(d), 50u);
     EXPECT_NE(std::find(w.sync.logs.begin(), w.sync.logs.end(),
                         "O site não respondeu; os resumos não enviados do CNPJ 11222333000181 "
                         "ficam pendentes para o próximo ciclo."),
               w.sync.logs.end());
     EXPECT_TRUE(w.site.Uploads().empty());
-    EXPECT_EQ(w.param.Empresas.Item(0)->Status(),
-              (std::pair<int, std::string>{
-                  2, "O site não respondeu; os resumos lidos ficam pendentes para o próximo ciclo."}));
+    EXPECT_EQ(
+        w.param.Empresas.Item(0)->Status(),
+        (std::pair<int, std::string>{
+            2, "O site não respondeu; os resumos lidos ficam pendentes para o próximo ciclo."}));
 
     // The site is back: the 50 go first, without a query, then the reading goes on from 50.
     w.site.ClearScripts();
@@ -207,7 +209,7 @@ TEST_F(SequentialMode, ThreeFailedUploadsInARowEndTheTurnAndTheRestStaysPending)
         EXPECT_EQ(uploads[n - 1].answer, "OK");
     }
     EXPECT_EQ(TEnviosPendentes(w.AppDir()).Quantos(d), 0u);
-    EXPECT_EQ(w.dir.Read("UltimosNSU.dat"), d + ";120\r\n");
+    EXPECT_EQ(TUltimosNSU(w.AppDir()).Ler(d), 120);
     EXPECT_EQ(w.param.Empresas.Item(0)->Situacao(), "120 novas notas foi inseridas");
 }
 
@@ -225,7 +227,7 @@ TEST_F(SequentialMode, ABacklogOfPendingSummariesStopsTheReadingOfItsCnpjOnly) {
 
     w.Cycle();
     EXPECT_EQ(DistNsus(w, d), std::vector<std::string>{Nsu15(0)});
-    EXPECT_EQ(w.dir.Read("UltimosNSU.dat"), d + ";50\r\n");
+    EXPECT_EQ(TUltimosNSU(w.AppDir()).Ler(d), 50);
     TEnviosPendentes pendentes(w.AppDir());
     EXPECT_EQ(pendentes.Quantos(d), 50u);
 
@@ -247,7 +249,7 @@ TEST_F(SequentialMode, ABacklogOfPendingSummariesStopsTheReadingOfItsCnpjOnly) {
     EXPECT_NE(
         std::find(w.sync.logs.begin(), w.sync.logs.end(), "CNPJ 11.222.333/0001-81: " + retido),
         w.sync.logs.end());
-    EXPECT_EQ(w.dir.Read("UltimosNSU.dat").substr(0, d.size() + 5), d + ";50\r\n");
+    EXPECT_EQ(TUltimosNSU(w.AppDir()).Ler(d), 50);
 
     // "Verificar Agora" during C's rest (it read everything) sends nothing for C either.
     w.service.ClearQueries();
@@ -350,7 +352,7 @@ TEST(SequentialModeFiles, AnUltNsuThatIsNotANumberIsNotStored) {
                       2, std::string("O serviço nacional respondeu com um ultNSU que não é um "
                                      "número válido: \"") +
                              ultNSU + "\"."}));
-        EXPECT_EQ(w.dir.Read("UltimosNSU.dat"), w.a.cnpj + ";40\r\n");
+        EXPECT_EQ(TUltimosNSU(w.AppDir()).Ler(w.a.cnpj), 40);
         EXPECT_FALSE(std::filesystem::exists(w.dir.File("EnviosPendentes.dat")));
         EXPECT_FALSE(std::filesystem::exists(w.dir.File("Descansos.dat")));
     }

@@ -162,9 +162,9 @@ TEST(CompanyList, ARefreshFillsOnlyTheRowsThatChanged) {
     rows.Apagar(0);
     r = lista.Atualizar(rows, registry.Itens());
     EXPECT_TRUE(r.inteira);
-    EXPECT_EQ(rows.Captions(), (std::vector<std::string>{"45.997.418/0001-53", "60.746.948/0001-12",
-                                                         "33.000.167/0001-01",
-                                                         "11.222.333/0001-81"}));
+    EXPECT_EQ(rows.Captions(),
+              (std::vector<std::string>{"45.997.418/0001-53", "60.746.948/0001-12",
+                                        "33.000.167/0001-01", "11.222.333/0001-81"}));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "common/ConsultaSequencial.h"
 #include "common/ProfileFile.h"
+#include "monitor/TUltimosNSU.h"
 #include "support/Documentos.h"
 #include "support/MonitorWorld.h"
 
@@ -252,7 +253,7 @@ TEST(TurnosSimultaneos, AFolderComingFromTheWalkSendsNothingTwice) {
     EXPECT_EQ(w.site.Uploads().size(), 9u);  // only 7, 8 and 9 went now
     EXPECT_EQ(w.param.Empresas.Item(0)->Situacao(), "3 novas notas foi inseridas");
     EXPECT_EQ(w.service.UsageOf(w.a.cnpj).consumoIndevido, 0);
-    EXPECT_EQ(w.dir.Read("UltimosNSU.dat"), w.a.cnpj + ";9\r\n");
+    EXPECT_EQ(TUltimosNSU(w.AppDir()).Ler(w.a.cnpj), 9);
 }
 
 }  // namespace

@@ -30,23 +30,6 @@ namespace {
 
 using namespace quelvo;
 
-std::string Cnpj(int n) {
-    std::string d = std::to_string(20000000 + n) + "0001";
-    const auto digit = [&](const int* weights, int count) {
-        int sum = 0;
-        for (int i = 0; i < count; ++i) {
-            sum += (d[i] - '0') * weights[i];
-        }
-        const int r = sum % 11;
-        return static_cast<char>('0' + (r < 2 ? 0 : 11 - r));
-    };
-    static const int w1[] = {5, 4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2};
-    static const int w2[] = {6, 5, 4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2};
-    d += digit(w1, 12);
-    d += digit(w2, 13);
-    return d;
-}
-
 std::string Chave(int n) {
     const std::string s = std::to_string(n);
     return "35261160746948000112550010" + std::string(9 - s.size(), '0') + s + "100000000" + "1";
@@ -83,7 +66,7 @@ int main(int argc, char** argv) {
     TConsultasEmpresas registro;
     int total = 0;
     for (int i = 1; i <= empresas; ++i) {
-        const std::string cnpj = Cnpj(i);
+        const std::string cnpj = bench::CnpjDeBench(20000000, i);
         const auto issued = pki.IssueECnpj("EMPRESA", cnpj);
         const auto cert = store.ImportBytes(pki.Pkcs12(issued, "s", false), "s", "e.pfx");
         registro.Inserir(cnpj, "SP", "EMPRESA", cert.SerialNumber(), "s", "");
@@ -96,9 +79,9 @@ int main(int argc, char** argv) {
         }
     }
     registro.Salvar(app + "Empresas2.dat");
-    std::ofstream(app + "Config.dat") << "[Config]\r\nUsuario=bench\r\nSenha=x\r\n"
-                                      << "ConsultaSequencial=" << (sequencial ? 1 : 0)
-                                      << "\r\nConsultasSimultaneas=1\r\n";
+    std::ofstream(app + "Config.dat")
+        << "[Config]\r\nUsuario=bench\r\nSenha=x\r\n"
+        << "ConsultaSequencial=" << (sequencial ? 1 : 0) << "\r\nConsultasSimultaneas=1\r\n";
 
     // Kills at random moments of a run, while it still has work to do.
     std::mt19937 random(12345);
@@ -154,8 +137,8 @@ int main(int argc, char** argv) {
         "  after a last whole cycle (exit %d): %zu of %d summaries at the site, %zu keys in "
         "Consultados.dat, %d damaged files set aside\n",
         sequencial ? "sequential" : "one-NSU", total, empresas, mortas, repetidos,
-        mortas ? static_cast<double>(repetidos) / mortas : 0.0, maisVezes, fim, vezes.size(),
-        total, consultados.Count(), danificados);
+        mortas ? static_cast<double>(repetidos) / mortas : 0.0, maisVezes, fim, vezes.size(), total,
+        consultados.Count(), danificados);
     std::filesystem::remove_all(dir);
     return 0;
 }

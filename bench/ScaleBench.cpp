@@ -33,36 +33,12 @@ namespace {
 using namespace quelvo;
 using Clock = std::chrono::steady_clock;
 
-// A valid CNPJ (check digits computed) for a company number.
-std::string Cnpj(int n) {
-    std::string d = std::to_string(10000000 + n) + "0001";
-    const auto digit = [&](const int* weights, int count) {
-        int sum = 0;
-        for (int i = 0; i < count; ++i) {
-            sum += (d[i] - '0') * weights[i];
-        }
-        const int r = sum % 11;
-        return static_cast<char>('0' + (r < 2 ? 0 : 11 - r));
-    };
-    static const int w1[] = {5, 4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2};
-    static const int w2[] = {6, 5, 4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2};
-    d += digit(w1, 12);
-    d += digit(w2, 13);
-    return d;
-}
-
-double Cpu() {
-    rusage u{};
-    ::getrusage(RUSAGE_SELF, &u);
-    return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec +
-           u.ru_stime.tv_usec / 1e6;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "Uso: scale_bench EMPRESAS SIMULTANEAS [DEMORA_MS] [sequencial|nsu]\n");
+        std::fprintf(stderr,
+                     "Uso: scale_bench EMPRESAS SIMULTANEAS [DEMORA_MS] [sequencial|nsu]\n");
         return 2;
     }
     const int empresas = std::atoi(argv[1]);
@@ -106,9 +82,9 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(dir / "ac-confiaveis");
     std::filesystem::create_directories(dir / "temp");
     std::ofstream(dir / "ac-confiaveis" / "raiz.pem") << testpki::CertPem(pki.Root());
-    std::ofstream(dir / "Servidores.ini") << "[Servidores]\r\nSite=" << siteHost
-                                          << "\r\nSiteChaves=" << siteHost
-                                          << "\r\nDFeProducao=" << dfe << "\r\n";
+    std::ofstream(dir / "Servidores.ini")
+        << "[Servidores]\r\nSite=" << siteHost << "\r\nSiteChaves=" << siteHost
+        << "\r\nDFeProducao=" << dfe << "\r\n";
     std::ofstream(dir / "Config.dat") << "[Config]\r\nConsultaSequencial=" << (sequencial ? 1 : 0)
                                       << "\r\nConsultasSimultaneas=" << simultaneas << "\r\n";
     const std::string app = dir.string() + "/";
@@ -119,13 +95,12 @@ int main(int argc, char** argv) {
     {
         TCertificateStore store(app + "certificados/", "");
         for (int i = 1; i <= empresas; ++i) {
-            const std::string cnpj = Cnpj(i);
-            const auto issued =
-                pki.IssueECnpj("EMPRESA " + std::to_string(i), cnpj);
+            const std::string cnpj = bench::CnpjDeBench(10000000, i);
+            const auto issued = pki.IssueECnpj("EMPRESA " + std::to_string(i), cnpj);
             const std::string senha = "s" + std::to_string(i);
             const auto cert = store.ImportBytes(pki.Pkcs12(issued, senha, false), senha, "e.pfx");
-            param.Empresas.Inserir(cnpj, "SP", "EMPRESA " + std::to_string(i),
-                                   cert.SerialNumber(), senha, "");
+            param.Empresas.Inserir(cnpj, "SP", "EMPRESA " + std::to_string(i), cert.SerialNumber(),
+                                   senha, "");
         }
     }
     const double preparo = std::chrono::duration<double>(Clock::now() - inicioPreparo).count();
@@ -139,19 +114,20 @@ int main(int argc, char** argv) {
     std::printf("%d companies, K = %d, %d ms per answer, %s mode (set-up %.1f s)\n", empresas,
                 simultaneas, demora, sequencial ? "sequential" : "one-NSU", preparo);
     for (int ciclo = 1; ciclo <= 2; ++ciclo) {
-        const double cpu0 = Cpu();
+        const double cpu0 = bench::TempoDeCpu();
         const auto t0 = Clock::now();
         schedule.Tick();
         schedule.WaitForWorkers();
         const double parede = std::chrono::duration<double>(Clock::now() - t0).count();
-        const double cpu = Cpu() - cpu0;
+        const double cpu = bench::TempoDeCpu() - cpu0;
         int esperando = 0;
         for (const auto& e : param.Empresas.Itens()) {
             esperando += e->Estado() == kEstadoErro ? 0 : 1;
         }
-        std::printf("  cycle %d: %.1f s wall, %.2f s CPU (%.2f ms per company), %d companies "
-                    "without error\n",
-                    ciclo, parede, cpu, 1000.0 * cpu / empresas, esperando);
+        std::printf(
+            "  cycle %d: %.1f s wall, %.2f s CPU (%.2f ms per company), %d companies "
+            "without error\n",
+            ciclo, parede, cpu, 1000.0 * cpu / empresas, esperando);
     }
     std::ifstream status("/proc/self/status");
     for (std::string linha; std::getline(status, linha);) {

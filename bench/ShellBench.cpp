@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -32,8 +33,8 @@
 #include "TDfeStandIn.h"
 #include "TSiteStandIn.h"
 #include "TestPki.h"
-#include "common/Utils.h"
 #include "cli/TConsoleSync.h"
+#include "common/Utils.h"
 #include "monitor/TConsultasEmpresas.h"
 #include "monitor/TMonitorSchedule.h"
 #include "shell/TAplicacao.h"
@@ -45,6 +46,25 @@ namespace {
 using namespace quelvo;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+
+// Starts a 10 ms timer on the window's thread that keeps in `maiorPausa` the longest time between
+// two of its ticks while a cycle runs, and hands every tick's moment to `aCadaTique`.
+void MedirPausas(QTimer& relogio, double& maiorPausa,
+                 std::function<void(Clock::time_point)> aCadaTique) {
+    relogio.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&relogio, &QTimer::timeout,
+                     [&maiorPausa, aCadaTique, anterior = Clock::time_point{}]() mutable {
+                         const auto agora = Clock::now();
+                         if (anterior != Clock::time_point{} && F_Principal->Param().Executando) {
+                             maiorPausa = std::max(
+                                 maiorPausa,
+                                 std::chrono::duration<double>(agora - anterior).count());
+                         }
+                         anterior = agora;
+                         aCadaTique(agora);
+                     });
+    relogio.start(10);
+}
 
 void Servir(const std::function<bool()>& ate) {
     while (!ate()) {
@@ -85,21 +105,13 @@ void Caminhada(const testpki::TestPki& pki) {
     }
 
     // The window's thread: a 10 ms timer notes every tick, and the progress it sees.
-    Clock::time_point anterior{};
-    double maiorPausa = 0;
     Clock::time_point primeiroPasso{}, ultimoPasso{};
     int progressoInicial = 0, progressoFinal = 0;
     TAplicacao app({});
     F_Principal->Terminar = [] {};
+    double maiorPausa = 0;
     QTimer relogio;
-    relogio.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&relogio, &QTimer::timeout, [&] {
-        const auto agora = Clock::now();
-        if (anterior != Clock::time_point{} && F_Principal->Param().Executando) {
-            maiorPausa =
-                std::max(maiorPausa, std::chrono::duration<double>(agora - anterior).count());
-        }
-        anterior = agora;
+    MedirPausas(relogio, maiorPausa, [&](Clock::time_point agora) {
         const int p = F_Principal->Param().Progresso;
         if (F_Principal->Param().Executando && p > 0) {
             if (primeiroPasso == Clock::time_point{}) {
@@ -110,7 +122,6 @@ void Caminhada(const testpki::TestPki& pki) {
             progressoFinal = p;
         }
     });
-    relogio.start(10);
     app.Iniciar();
     Servir([&] { return !service.Queries().empty(); });
     const auto inicio = Clock::now();
@@ -189,31 +200,6 @@ void Aguardar(const std::function<bool()>& ate) {
     }
 }
 
-double Cpu() {
-    rusage u{};
-    ::getrusage(RUSAGE_SELF, &u);
-    return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec +
-           u.ru_stime.tv_usec / 1e6;
-}
-
-// A valid CNPJ (check digits computed) for a company number.
-std::string Cnpj(int n) {
-    std::string d = std::to_string(30000000 + n) + "0001";
-    const auto digit = [&](const int* weights, int count) {
-        int sum = 0;
-        for (int i = 0; i < count; ++i) {
-            sum += (d[i] - '0') * weights[i];
-        }
-        const int r = sum % 11;
-        return static_cast<char>('0' + (r < 2 ? 0 : 11 - r));
-    };
-    static const int w1[] = {5, 4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2};
-    static const int w2[] = {6, 5, 4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2};
-    d += digit(w1, 12);
-    d += digit(w2, 13);
-    return d;
-}
-
 // Hosts of the stand-ins that run in a process of their own ("dfe site").
 struct Servidores {
     pid_t pid = -1;
@@ -253,24 +239,25 @@ Servidores ServidoresAParte(const testpki::TestPki& pki) {
 
 // A folder of `n` companies with a certificate each, 8 turns at a time, the sequential mode.
 fs::path Escritorio(const char* nome, const testpki::TestPki& pki, const Servidores& s, int n) {
-    const fs::path dir = fs::temp_directory_path() / (std::string(nome) + "-" +
-                                                       std::to_string(::getpid()));
+    const fs::path dir =
+        fs::temp_directory_path() / (std::string(nome) + "-" + std::to_string(::getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir / "ac-confiaveis");
     fs::create_directories(dir / "temp");
     std::ofstream(dir / "ac-confiaveis" / "raiz.pem") << testpki::CertPem(pki.Root());
-    std::ofstream(dir / "Servidores.ini") << "[Servidores]\r\nSite=" << s.site
-                                          << "\r\nSiteChaves=" << s.site
-                                          << "\r\nDFeProducao=" << s.dfe << "\r\n";
+    std::ofstream(dir / "Servidores.ini")
+        << "[Servidores]\r\nSite=" << s.site << "\r\nSiteChaves=" << s.site
+        << "\r\nDFeProducao=" << s.dfe << "\r\n";
     std::ofstream(dir / "Config.dat") << "[Config]\r\nUsuario=bench\r\nSenha=x\r\n"
                                       << "ConsultasSimultaneas=8\r\n";
     TCertificateStore store(dir.string() + "/certificados/", "");
     TConsultasEmpresas empresas;
     for (int i = 1; i <= n; ++i) {
-        const auto issued = pki.IssueECnpj("EMPRESA " + std::to_string(i), Cnpj(i));
+        const auto issued =
+            pki.IssueECnpj("EMPRESA " + std::to_string(i), bench::CnpjDeBench(30000000, i));
         const auto cert = store.ImportBytes(pki.Pkcs12(issued, "s", false), "s", "e.pfx");
-        empresas.Inserir(Cnpj(i), "SP", "EMPRESA " + std::to_string(i), cert.SerialNumber(), "s",
-                         "");
+        empresas.Inserir(bench::CnpjDeBench(30000000, i), "SP", "EMPRESA " + std::to_string(i),
+                         cert.SerialNumber(), "s", "");
     }
     empresas.Salvar((dir / "Empresas2.dat").string());
     return dir;
@@ -294,32 +281,22 @@ void EscritorioNaJanelaESemJanela(const testpki::TestPki& pki, const Servidores&
         // From the cycle's start, as for the desktop program below (the expiry pass of the tick
         // runs before it, in both).
         schedule.AtualizarVencimentos();
-        const double cpu0 = Cpu();
+        const double cpu0 = bench::TempoDeCpu();
         const auto t0 = Clock::now();
         schedule.Tick();
         schedule.WaitForWorkers();
         paredeSemJanela = std::chrono::duration<double>(Clock::now() - t0).count();
-        cpuSemJanela = Cpu() - cpu0;
+        cpuSemJanela = bench::TempoDeCpu() - cpu0;
         fs::remove_all(dir);
     }
     // The desktop program on a folder made the same way.
     const fs::path dir = Escritorio("quelvo-shell-office-d", pki, servidores, kEmpresas);
     SetApplicationDir(dir.string() + "/");
-    Clock::time_point anterior{};
-    double maiorPausa = 0;
     TAplicacao app({});
     F_Principal->Terminar = [] {};
+    double maiorPausa = 0;
     QTimer relogio;
-    relogio.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&relogio, &QTimer::timeout, [&] {
-        const auto agora = Clock::now();
-        if (anterior != Clock::time_point{} && F_Principal->Param().Executando) {
-            maiorPausa =
-                std::max(maiorPausa, std::chrono::duration<double>(agora - anterior).count());
-        }
-        anterior = agora;
-    });
-    relogio.start(10);
+    MedirPausas(relogio, maiorPausa, [](Clock::time_point) {});
     app.Iniciar();
     Aguardar([] { return F_Principal->Param().Executando.load(); });
     const auto cpuDaJanela = [] {
@@ -328,12 +305,12 @@ void EscritorioNaJanelaESemJanela(const testpki::TestPki& pki, const Servidores&
         return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec +
                u.ru_stime.tv_usec / 1e6;
     };
-    const double cpu0 = Cpu();
+    const double cpu0 = bench::TempoDeCpu();
     const double janela0 = cpuDaJanela();
     const auto t0 = Clock::now();
     Aguardar([] { return !F_Principal->Param().Executando; });
     const double paredeJanela = std::chrono::duration<double>(Clock::now() - t0).count();
-    const double cpuJanela = Cpu() - cpu0;
+    const double cpuJanela = bench::TempoDeCpu() - cpu0;
     const double cpuDoFioDaJanela = cpuDaJanela() - janela0;
     std::printf("A cycle over %d idle companies, each with its own certificate, 8 at a time:\n",
                 kEmpresas);
@@ -368,8 +345,8 @@ int main(int argc, char** argv) {
         Caminhada(pki);
         Partida(pki);
     }
-    EscritorioNaJanelaESemJanela(pki, servidores, soEscritorio && argc > 2 ? std::atoi(argv[2])
-                                                                           : 1000);
+    EscritorioNaJanelaESemJanela(pki, servidores,
+                                 soEscritorio && argc > 2 ? std::atoi(argv[2]) : 1000);
     ::kill(servidores.pid, SIGTERM);
     ::waitpid(servidores.pid, nullptr, 0);
     curl_global_cleanup();

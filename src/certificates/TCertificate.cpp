@@ -1,10 +1,14 @@
 #include "certificates/TCertificate.h"
 
 #include <openssl/asn1.h>
+#include <openssl/evp.h>
 #include <openssl/pem.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <map>
+#include <mutex>
 #include <stdexcept>
 
 namespace quelvo {
@@ -13,6 +17,42 @@ namespace {
 
 std::shared_ptr<X509> Share(X509Ptr p) {
     return std::shared_ptr<X509>(p.release(), X509_free);
+}
+
+// The authorities' certificates that came in chains, one copy of each: an office's thousands of
+// e-CNPJ files carry the same few of them, and each parsed copy costs kilobytes for the whole run.
+class TCadeiasComuns {
+public:
+    std::shared_ptr<X509> Comum(X509Ptr cert) {
+        unsigned char md[EVP_MAX_MD_SIZE];
+        unsigned int len = 0;
+        if (X509_digest(cert.get(), EVP_sha256(), md, &len) != 1) {
+            return Share(std::move(cert));
+        }
+        const std::string chave(reinterpret_cast<char*>(md), len);
+        std::lock_guard lock(mutex_);
+        auto& guardado = certificados_[chave];
+        if (auto comum = guardado.lock()) {
+            return comum;
+        }
+        auto novo = Share(std::move(cert));
+        guardado = novo;
+        if (certificados_.size() >= 2 * tamanhoNaLimpeza_) {
+            std::erase_if(certificados_, [](const auto& c) { return c.second.expired(); });
+            tamanhoNaLimpeza_ = std::max<size_t>(certificados_.size(), 64);
+        }
+        return novo;
+    }
+
+private:
+    std::mutex mutex_;
+    std::map<std::string, std::weak_ptr<X509>> certificados_;  // SHA-256 of the DER -> copy
+    size_t tamanhoNaLimpeza_ = 64;
+};
+
+TCadeiasComuns& CadeiasComuns() {
+    static TCadeiasComuns comuns;
+    return comuns;
 }
 
 std::string EntryText(const X509_NAME* name, int nid) {
@@ -67,7 +107,7 @@ std::string SerialNumberOf(const X509* cert) {
 TCertificate::TCertificate(X509Ptr cert, std::vector<X509Ptr> chain)
     : cert_(Share(std::move(cert))) {
     for (auto& c : chain) {
-        chain_.push_back(Share(std::move(c)));
+        chain_.push_back(CadeiasComuns().Comum(std::move(c)));
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "certificates/CertificateAccess.h"
 #include "certificates/TCertificateStore.h"
@@ -62,6 +63,33 @@ TEST(CertificateStore, ImportsCurrentAndLegacyFiles) {
         }
         EXPECT_EQ(certs, 3u);  // the certificate and its chain
     }
+}
+
+// An office's companies carry the same authorities in their files: the program keeps one copy of
+// each, however many companies it opens.
+TEST(CertificateStore, CompaniesShareTheirAuthoritiesCertificates) {
+    const auto& pki = SharedPki();
+    TempDir dir;
+    TCertificateStore store(dir.File("certificados"));
+    std::vector<TClientCredentials> keys;
+    for (const char* cnpj : {"11222333000181", "44555666000127"}) {
+        const auto issued = pki.IssueECnpj("EMPRESA", cnpj);
+        store.Import(dir.Write(std::string(cnpj) + ".pfx", pki.Pkcs12(issued, "s", false)), "s");
+        keys.push_back(store.LoadCredentials(SerialNumberOf(issued.cert.get()), "s"));
+    }
+    const auto& a = keys[0].Certificate();
+    const auto& b = keys[1].Certificate();
+    EXPECT_NE(a.Get(), b.Get());
+    ASSERT_EQ(a.Chain().size(), 2u);
+    ASSERT_EQ(b.Chain().size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(a.Chain()[i].get(), b.Chain()[i].get()) << i;
+    }
+    // The listing's copies too, and the chain still reads back whole.
+    const auto listed = store.List();
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0].Chain()[1].get(), a.Chain()[1].get());
+    EXPECT_EQ(X509_cmp(a.Chain()[0].get(), SharedPki().Intermediate()), 0);
 }
 
 TEST(CertificateStore, RefusesBadFiles) {

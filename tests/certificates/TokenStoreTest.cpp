@@ -147,6 +147,13 @@ std::string Again(const std::string& token) {
            "com ele.";
 }
 
+std::string CountLow(const std::string& token) {
+    return "O token \"" + token +
+           "\" avisa que já recebeu um PIN errado; para que ele não se bloqueie, o programa não "
+           "faz o login sozinho. Abra o token com o PIN correto no programa do fabricante (isso "
+           "zera a contagem de tentativas) e cadastre a empresa de novo com esse PIN.";
+}
+
 // One login through the store: the message ("" when the key opened) and the PINs presented.
 std::pair<std::string, long> Login(const TCertificateStore& store, const std::string& serial,
                                    const std::string& pin, bool digitado = false) {
@@ -169,11 +176,7 @@ TEST(TokenStore, APinIsPresentedOnceAndNeverShown) {
     TCertificateStore store(dir.File("certificados"));
     const std::string refused = Refused("Token Empresa A");
     const std::string again = Again("Token Empresa A");
-    const std::string countLow =
-        "O token \"Token Empresa A\" avisa que já recebeu um PIN errado; para que ele não se "
-        "bloqueie, o programa não faz o login sozinho. Abra o token com o PIN correto no programa "
-        "do fabricante (isso zera a contagem de tentativas) e cadastre a empresa de novo com esse "
-        "PIN.";
+    const std::string countLow = CountLow("Token Empresa A");
     std::unique_ptr<TClientCredentials> held;  // keeps the token logged in from its row on
     struct Step {
         const char* what;
@@ -232,11 +235,7 @@ TEST(TokenStore, ARefusedPinIsKeptAcrossStarts) {
     const std::string folder = dir.File("certificados");
     const std::string refused = Refused("Token Empresa A");
     const std::string again = Again("Token Empresa A");
-    const std::string countLow =
-        "O token \"Token Empresa A\" avisa que já recebeu um PIN errado; para que ele não se "
-        "bloqueie, o programa não faz o login sozinho. Abra o token com o PIN correto no programa "
-        "do fabricante (isso zera a contagem de tentativas) e cadastre a empresa de novo com esse "
-        "PIN.";
+    const std::string countLow = CountLow("Token Empresa A");
     struct Step {
         const char* what;
         std::string pin;

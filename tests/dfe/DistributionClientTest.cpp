@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <optional>
+#include <thread>
 
 #include "dfe/ENFeClientError.h"
 #include "dfe/TNFeClient.h"
@@ -201,6 +203,11 @@ TEST(DistributionClient, AClientCertificateOfAnotherAuthorityIsRefused) {
         ErrorOf([&] { client->RequestDistribution(35, "12345678000195", "", "0"); });
     EXPECT_EQ(message.rfind(std::string(kPrefix) + "Erro: Requisição não enviada.\r\n", 0), 0u)
         << message;
+    // The server's thread counts the refusal after it has sent its alert: wait for it.
+    const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (w.service.Server().FailedHandshakes() < 1 && std::chrono::steady_clock::now() < limite) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     EXPECT_GE(w.service.Server().FailedHandshakes(), 1);
     EXPECT_TRUE(w.service.Queries().empty());
 }

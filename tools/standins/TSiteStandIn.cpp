@@ -2,6 +2,7 @@
 
 #include "common/PayloadCipher.h"
 #include "common/Win1252.h"
+#include "dfe/XmlText.h"
 
 namespace quelvo::standin {
 
@@ -134,27 +135,9 @@ std::string Campo(const std::string& payload, const std::string& name) {
     return payload.substr(a + name.size() + 2, b - a - name.size() - 2);
 }
 
+// Text as it may stand in a page (the five markup characters escaped).
 std::string Html(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
+    return EncodeFieldText(text, false, false);
 }
 
 }  // namespace

@@ -64,6 +64,7 @@ void TConsultasSync::FimRodada() {
         try {
             Synchronize([&] {
                 chegou = true;
+                OnFimRodada();
                 param_.Executando = false;
                 param_.SalvarListas(appDir_);
             });

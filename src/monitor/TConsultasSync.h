@@ -38,6 +38,8 @@ protected:
     virtual void Synchronize(const std::function<void()>& call);
     // On the program's thread: the lines a log text added to the memo.
     virtual void OnLog(const std::vector<std::string>& lines) { (void)lines; }
+    // On the program's thread, as a cycle ends (before the running flag is cleared).
+    virtual void OnFimRodada() {}
     // On the program's thread: a newly accepted invoice.
     virtual void OnNota(const std::string& de, const std::string& para) {
         (void)de;

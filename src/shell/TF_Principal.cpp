@@ -103,7 +103,7 @@ TF_Principal::TF_Principal(const QStringList& argumentos, QWidget* parent)
       sync_(
           param_, appDir_, this,
           [this](const std::vector<std::string>& linhas) {
-              // One append for the lines of one call: the memo lays its text out once.
+              // One append for the lines gathered: the memo lays its text out once.
               QString texto;
               for (const auto& l : linhas) {
                   if (!texto.isEmpty()) {

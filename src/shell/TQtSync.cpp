@@ -1,6 +1,7 @@
 #include "shell/TQtSync.h"
 
 #include <QThread>
+#include <QTimer>
 
 #include <atomic>
 #include <chrono>
@@ -24,6 +25,10 @@ namespace {
 // waits alone looks for it this long before it sleeps (going to sleep and waking costs more
 // than the call). Callers that wait together would only take the processor from that thread.
 constexpr auto kEsperaAtiva = std::chrono::microseconds(50);
+
+// How long a log line may wait for others before the window shows them: well under what a reader
+// notices, and long enough to gather the blocks of the turns running side by side.
+constexpr auto kAtrasoDoLog = std::chrono::milliseconds(100);
 
 }  // namespace
 
@@ -143,8 +148,25 @@ void TQtSync::Esperar(std::unique_lock<std::mutex>& lock, const std::shared_ptr<
 }
 
 void TQtSync::OnLog(const std::vector<std::string>& lines) {
-    if (onLog_) {
-        onLog_(lines);
+    logPendente_.insert(logPendente_.end(), lines.begin(), lines.end());
+    if (janela_ == nullptr) {
+        MostrarLog();
+    } else if (!logAgendado_) {
+        logAgendado_ = true;
+        QTimer::singleShot(kAtrasoDoLog, janela_, [this] { MostrarLog(); });
+    }
+}
+
+void TQtSync::OnFimRodada() {
+    MostrarLog();
+}
+
+void TQtSync::MostrarLog() {
+    logAgendado_ = false;
+    std::vector<std::string> linhas;
+    linhas.swap(logPendente_);
+    if (!linhas.empty() && onLog_) {
+        onLog_(linhas);
     }
 }
 

@@ -37,6 +37,7 @@ protected:
     void Synchronize(const std::function<void()>& call) override;
     void OnLog(const std::vector<std::string>& lines) override;
     void OnNota(const std::string& de, const std::string& para) override;
+    void OnFimRodada() override;
 
 private:
     struct Chamada;
@@ -52,6 +53,12 @@ private:
     std::mutex mutex_;
     std::condition_variable cv_;
     std::weak_ptr<Chamada> listaPendente_;
+    // Log lines on their way to the window (its thread only): they are shown together at most
+    // kAtrasoDoLog after the first of them, and all of them as the cycle ends, so that the memo
+    // lays out its text once for the turns of several companies.
+    void MostrarLog();
+    std::vector<std::string> logPendente_;
+    bool logAgendado_ = false;
     // Calls waiting for the window's thread: a caller spins briefly only when it waits alone.
     std::atomic<int> emEspera_{0};
 };

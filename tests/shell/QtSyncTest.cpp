@@ -30,7 +30,8 @@ TEST(QtSync, CallsRunOnTheWindowThreadAndEndWithTheProgram) {
         },
         nullptr);
 
-    // A log line reaches the window's thread while the worker waits for it.
+    // A log line reaches the memo on the window's thread while the worker waits for it, and the
+    // window shows it a moment later, gathered with any other.
     std::atomic<bool> feito{false};
     std::thread worker([&] {
         sync.EscreveLog("uma\r\nduas");
@@ -38,6 +39,8 @@ TEST(QtSync, CallsRunOnTheWindowThreadAndEndWithTheProgram) {
     });
     ASSERT_TRUE(Esperar([&] { return feito.load(); }));
     worker.join();
+    EXPECT_EQ(sync.Memo.Lines().size(), 2u);
+    ASSERT_TRUE(Esperar([&] { return !linhas.empty(); }));
     EXPECT_EQ(linhas, (std::vector<std::string>{"uma", "duas"}));
     EXPECT_EQ(onde, std::this_thread::get_id());
 

@@ -47,44 +47,9 @@ int main(int argc, char** argv) {
     const bool sequencial = argc <= 4 || std::string(argv[4]) != "nsu";
 
     const testpki::TestPki pki;  // made before the fork: both processes know the authority
-    int portas[2];
-    if (::pipe(portas) != 0) {
-        return 1;
-    }
-    const pid_t servidores = ::fork();
-    if (servidores == 0) {
-        // The stand-ins, until the benchmark closes the pipe.
-        ::close(portas[0]);
-        standin::TDfeStandIn service(pki);
-        service.SetDelay(std::chrono::milliseconds(demora));
-        standin::TSiteStandIn site;
-        site.AddUser("bench", "x", "1");
-        const std::string hosts = service.HostPort() + " " + site.HostPort() + "\n";
-        if (::write(portas[1], hosts.data(), hosts.size()) < 0) {
-            ::_exit(1);
-        }
-        for (;;) {
-            ::pause();  // until the benchmark ends it
-        }
-    }
-    ::close(portas[1]);
-    char buf[256] = {0};
-    if (::read(portas[0], buf, sizeof buf - 1) <= 0) {
-        return 1;
-    }
-    std::istringstream hosts(buf);
-    std::string dfe, siteHost;
-    hosts >> dfe >> siteHost;
-
-    const auto dir = std::filesystem::temp_directory_path() /
-                     ("quelvo-scale-bench-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir / "ac-confiaveis");
-    std::filesystem::create_directories(dir / "temp");
-    std::ofstream(dir / "ac-confiaveis" / "raiz.pem") << testpki::CertPem(pki.Root());
-    std::ofstream(dir / "Servidores.ini")
-        << "[Servidores]\r\nSite=" << siteHost << "\r\nSiteChaves=" << siteHost
-        << "\r\nDFeProducao=" << dfe << "\r\n";
+    const auto servidores = bench::IniciarServidoresAParte(pki, std::chrono::milliseconds(demora));
+    const auto dir =
+        bench::PastaDeBench("quelvo-scale-bench", pki, servidores.dfe, servidores.site);
     std::ofstream(dir / "Config.dat") << "[Config]\r\nConsultaSequencial=" << (sequencial ? 1 : 0)
                                       << "\r\nConsultasSimultaneas=" << simultaneas << "\r\n";
     const std::string app = dir.string() + "/";
@@ -136,9 +101,8 @@ int main(int argc, char** argv) {
                         std::stod(linha.substr(6)) / 1024.0);
         }
     }
-    ::close(portas[0]);
-    ::kill(servidores, SIGTERM);
-    ::waitpid(servidores, nullptr, 0);
+    ::kill(servidores.pid, SIGTERM);
+    ::waitpid(servidores.pid, nullptr, 0);
     std::filesystem::remove_all(dir);
     return 0;
 }

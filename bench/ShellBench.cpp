@@ -56,9 +56,9 @@ void MedirPausas(QTimer& relogio, double& maiorPausa,
                      [&maiorPausa, aCadaTique, anterior = Clock::time_point{}]() mutable {
                          const auto agora = Clock::now();
                          if (anterior != Clock::time_point{} && F_Principal->Param().Executando) {
-                             maiorPausa = std::max(
-                                 maiorPausa,
-                                 std::chrono::duration<double>(agora - anterior).count());
+                             maiorPausa =
+                                 std::max(maiorPausa,
+                                          std::chrono::duration<double>(agora - anterior).count());
                          }
                          anterior = agora;
                          aCadaTique(agora);
@@ -200,54 +200,10 @@ void Aguardar(const std::function<bool()>& ate) {
     }
 }
 
-// Hosts of the stand-ins that run in a process of their own ("dfe site").
-struct Servidores {
-    pid_t pid = -1;
-    std::string dfe, site;
-};
-
-Servidores ServidoresAParte(const testpki::TestPki& pki) {
-    int canal[2];
-    if (::pipe(canal) != 0) {
-        std::exit(1);
-    }
-    Servidores s;
-    s.pid = ::fork();
-    if (s.pid == 0) {
-        ::close(canal[0]);
-        standin::TDfeStandIn service(pki);
-        service.SetDelay(std::chrono::milliseconds(300));
-        standin::TSiteStandIn site;
-        site.AddUser("bench", "x", "1");
-        const std::string hosts = service.HostPort() + " " + site.HostPort() + "\n";
-        if (::write(canal[1], hosts.data(), hosts.size()) < 0) {
-            ::_exit(1);
-        }
-        for (;;) {
-            ::pause();
-        }
-    }
-    ::close(canal[1]);
-    char buf[256] = {0};
-    if (::read(canal[0], buf, sizeof buf - 1) <= 0) {
-        std::exit(1);
-    }
-    ::close(canal[0]);
-    std::istringstream(buf) >> s.dfe >> s.site;
-    return s;
-}
-
 // A folder of `n` companies with a certificate each, 8 turns at a time, the sequential mode.
-fs::path Escritorio(const char* nome, const testpki::TestPki& pki, const Servidores& s, int n) {
-    const fs::path dir =
-        fs::temp_directory_path() / (std::string(nome) + "-" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir / "ac-confiaveis");
-    fs::create_directories(dir / "temp");
-    std::ofstream(dir / "ac-confiaveis" / "raiz.pem") << testpki::CertPem(pki.Root());
-    std::ofstream(dir / "Servidores.ini")
-        << "[Servidores]\r\nSite=" << s.site << "\r\nSiteChaves=" << s.site
-        << "\r\nDFeProducao=" << s.dfe << "\r\n";
+fs::path Escritorio(const char* nome, const testpki::TestPki& pki, const bench::ServidoresAParte& s,
+                    int n) {
+    const fs::path dir = bench::PastaDeBench(nome, pki, s.dfe, s.site);
     std::ofstream(dir / "Config.dat") << "[Config]\r\nUsuario=bench\r\nSenha=x\r\n"
                                       << "ConsultasSimultaneas=8\r\n";
     TCertificateStore store(dir.string() + "/certificados/", "");
@@ -263,8 +219,8 @@ fs::path Escritorio(const char* nome, const testpki::TestPki& pki, const Servido
     return dir;
 }
 
-void EscritorioNaJanelaESemJanela(const testpki::TestPki& pki, const Servidores& servidores,
-                                  int kEmpresas) {
+void EscritorioNaJanelaESemJanela(const testpki::TestPki& pki,
+                                  const bench::ServidoresAParte& servidores, int kEmpresas) {
     // The headless schedule first.
     double cpuSemJanela = 0;
     double paredeSemJanela = 0;
@@ -334,7 +290,7 @@ int main(int argc, char** argv) {
     }
     const testpki::TestPki pki;
     // Before any thread: the stand-ins of the office scenario run in a process of their own.
-    const Servidores servidores = ServidoresAParte(pki);
+    const auto servidores = bench::IniciarServidoresAParte(pki, std::chrono::milliseconds(300));
     curl_global_init(CURL_GLOBAL_DEFAULT);
     QApplication qapp(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);

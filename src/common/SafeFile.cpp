@@ -81,6 +81,20 @@ void AppendToFile(const std::string& path, std::string_view bytes, mode_t mode) 
     }
 }
 
+void SyncFile(const std::string& path) {
+    // Any descriptor of the file flushes every page of it, whoever wrote them.
+    TFileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        RaiseErrno(path);
+    }
+    int rc = 0;
+    while ((rc = ::fdatasync(fd.get())) != 0 && errno == EINTR) {
+    }
+    if (rc != 0) {
+        RaiseErrno(path);
+    }
+}
+
 std::string ReadWholeFile(const std::string& path) {
     return ReadFileStart(path, std::string::npos);
 }

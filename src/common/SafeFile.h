@@ -14,9 +14,15 @@ namespace quelvo {
 void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mode = 0600);
 
 // Appends the bytes to the file (created with `mode` when missing) in one write: a line appended
-// so is whole or, after a crash, cut short at the end of the file. No fsync: a process killed
-// after the call loses nothing the kernel has. Raises std::system_error.
+// so is whole or, after a crash, cut short at the end of the file. No flush: a process killed
+// after the call loses nothing the kernel has, but a power cut may; SyncFile makes the appends
+// durable, once for several of them. Raises std::system_error.
 void AppendToFile(const std::string& path, std::string_view bytes, mode_t mode = 0600);
+
+// Puts what was written to the file on the disk (its data, and its size) before returning: what
+// a later write depends on is flushed first, so that a power cut never keeps the later write
+// without it. Raises std::system_error (then nothing can be assumed to be on the disk).
+void SyncFile(const std::string& path);
 
 // Reads a whole file. Raises std::system_error when it cannot be opened or read.
 std::string ReadWholeFile(const std::string& path);

@@ -191,6 +191,7 @@ void TArquivoRegistros::ReescreverLocked(const std::vector<Campos>* antes) {
     }
     tamanhoArquivo_ = texto.size();
     reescrever_ = false;
+    porSincronizar_ = false;  // written whole, and flushed
 }
 
 std::optional<TArquivoRegistros::Campos> TArquivoRegistros::Buscar(const std::string& chave) {
@@ -203,10 +204,20 @@ std::optional<TArquivoRegistros::Campos> TArquivoRegistros::Buscar(const std::st
     return registros_[it->second];
 }
 
-std::vector<TArquivoRegistros::Campos> TArquivoRegistros::Registros() {
+std::vector<TArquivoRegistros::Campos> TArquivoRegistros::Registros(
+    const std::function<bool(const Campos&)>& filtro) {
     std::lock_guard lock(mutex_);
     CarregarLocked();
-    return registros_;
+    if (!filtro) {
+        return registros_;
+    }
+    std::vector<Campos> escolhidos;
+    for (const auto& r : registros_) {
+        if (filtro(r)) {
+            escolhidos.push_back(r);
+        }
+    }
+    return escolhidos;
 }
 
 size_t TArquivoRegistros::Contar(const std::function<bool(const Campos&)>& filtro) {
@@ -271,6 +282,21 @@ void TArquivoRegistros::Gravar(const std::vector<Campos>& registros) {
                                  e.code().message());
     }
     tamanhoArquivo_ = crescido;
+    porSincronizar_ = true;
+}
+
+void TArquivoRegistros::Sincronizar() {
+    std::lock_guard lock(mutex_);
+    if (!porSincronizar_) {
+        return;
+    }
+    try {
+        SyncFile(path_);
+    } catch (const std::system_error& e) {
+        throw std::runtime_error("Não foi possível gravar o arquivo " + path_ + ": " +
+                                 e.code().message());
+    }
+    porSincronizar_ = false;
 }
 
 void TArquivoRegistros::Apagar(const std::vector<std::string>& chaves) {

@@ -16,7 +16,8 @@ namespace quelvo {
 // whole lines (a later line of a key takes the place of the earlier one when the file is read), so
 // that a cost of a change does not grow with the number of records; the file is written whole,
 // atomically, when it has grown to twice what its records need, and for every other change. A last
-// line without its line break is a write a crash cut short, and is left out.
+// line without its line break is a write a crash cut short, and is left out. An append reaches the
+// disk when the owner calls Sincronizar (a whole write is flushed as it is made).
 //
 // The reader is tolerant: a line that the owner's check refuses is left out, and so are the lines
 // past the size limit of a file that grew beyond it (only the limit's worth is read); in both
@@ -45,8 +46,9 @@ public:
 
     // The record whose key (its first fields joined by ";") is `chave`, or nothing.
     std::optional<Campos> Buscar(const std::string& chave);
-    // Every record, in file order.
-    std::vector<Campos> Registros();
+    // The records `filtro` accepts (every one without it), in file order: selected under the lock,
+    // so that a caller after a few records never copies the whole file.
+    std::vector<Campos> Registros(const std::function<bool(const Campos&)>& filtro = {});
     // How many records `filtro` accepts.
     size_t Contar(const std::function<bool(const Campos&)>& filtro);
     // Replaces the records with the same keys (in place) or appends them; then writes the file.
@@ -55,6 +57,9 @@ public:
     void Apagar(const std::vector<std::string>& chaves);
     // Changes every record through `mudar` (which must keep the key) and writes the file.
     void Alterar(const std::function<void(Campos&)>& mudar);
+    // Puts the records appended since the last call on the disk (a file written whole is there
+    // already): for what a later write, or a request, depends on. Raises when the flush fails.
+    void Sincronizar();
 
     // What the reader left out of a damaged file, once; empty when there is nothing to say. Reads
     // the file first if needed (a file that cannot be read is left for the other calls to report).
@@ -88,6 +93,7 @@ private:
     size_t tamanhoArquivo_ = 0;
     size_t tamanhoVivo_ = 0;
     bool reescrever_ = false;
+    bool porSincronizar_ = false;  // appended since the last flush
     std::vector<Campos> registros_;
     std::unordered_map<std::string, size_t> indice_;  // key -> position in registros_
     std::string aviso_;

@@ -27,6 +27,11 @@ void TConsultasParam::RegistrarEnviado(const std::string& appDir, const std::str
     Consultados.AddAndAppend(chave, appDir + "Consultados.dat");
 }
 
+void TConsultasParam::SincronizarListas(const std::string& appDir) {
+    ConsultadosNums.SyncAppends(appDir + "ConsultadosNums.dat");
+    Consultados.SyncAppends(appDir + "Consultados.dat");
+}
+
 void TConsultasParam::AplicarLogin(const TLoginResult& login) {
     if (login.checkAtivado) {
         Ativo = *login.checkAtivado;

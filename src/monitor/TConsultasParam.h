@@ -46,10 +46,14 @@ public:
     void CarregarListas(const std::string& appDir);
     // Records an upload the site took (or a document that needs none): the query key, then the
     // invoice key, each added to its list when absent and appended to its file at once, so that
-    // it is on disk before the next request. Raises when a file cannot be written (the lists
-    // keep the keys).
+    // no crash of the program loses it (a power cut may, until SincronizarListas). Raises when a
+    // file cannot be written (the lists keep the keys).
     void RegistrarEnviado(const std::string& appDir, const std::string& chave,
                           const std::string& queryKey);
+    // Puts what RegistrarEnviado appended to both files on the disk, one flush per file for every
+    // record since the last call: before a request that counts on them (a query that would
+    // otherwise be sent again, the removal of what waits to be sent). Raises when a flush fails.
+    void SincronizarListas(const std::string& appDir);
     // What a site login decided: the monitoring switched on or off, and the site user.
     void AplicarLogin(const TLoginResult& login);
     // Writes both seen-lists to their files, also when empty: the query keys first, so that a

@@ -125,6 +125,10 @@ void TDescansos::Gravar(const std::string& cnpj, const Registro& r) {
         consultas += std::to_string(Ms(t));
     }
     arquivo_.Gravar({{cnpj, std::to_string(Ms(r.fim)), std::to_string(r.cStat), consultas}});
+    // Every line here is one a later query depends on (a query counted before it is sent, a rest
+    // the next query must keep to): on the disk before the call returns, so that a power cut
+    // never lets the program send more than the service allows.
+    arquivo_.Sincronizar();
 }
 
 std::optional<TDescansos::Descanso> TDescansos::Ativo(const std::string& cnpj, Instante agora,

@@ -18,7 +18,8 @@ namespace quelvo {
 // Kept in "Descansos.dat" in the application folder, one line per CNPJ:
 //   <CNPJ digits>;<end of the rest>;<cStat that started it>;<consNSU moments, "," between them>
 // (moments in milliseconds since 1970-01-01 UTC; an older file's lines end after the cStat), so
-// that a restart of the program restarts neither a block nor the count.
+// that a restart of the program restarts neither a block nor the count. Every change is on the
+// disk when its call returns.
 class TDescansos {
 public:
     using Instante = std::chrono::system_clock::time_point;

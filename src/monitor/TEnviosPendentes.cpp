@@ -43,9 +43,10 @@ TEnviosPendentes::TEnviosPendentes(const std::string& appDir)
 
 std::vector<TEnviosPendentes::Envio> TEnviosPendentes::DoCnpj(const std::string& cnpj) {
     std::vector<Envio> lista;
-    for (const auto& c : arquivo_.Registros()) {
+    for (const auto& c :
+         arquivo_.Registros([&](const TArquivoRegistros::Campos& r) { return r[0] == cnpj; })) {
         long long nsu = 0;
-        if (c[0] == cnpj && Decimal(c[1], nsu)) {
+        if (Decimal(c[1], nsu)) {
             lista.push_back(Envio{c[0], nsu, DecodeBase64(c[2])});
         }
     }
@@ -63,6 +64,8 @@ void TEnviosPendentes::Acrescentar(const std::vector<Envio>& envios) {
         registros.push_back({e.cnpj, std::to_string(e.nsu), EncodeBase64(e.xml)});
     }
     arquivo_.Gravar(registros);
+    // The stored ultNSU moves past these summaries next: they must be on the disk first.
+    arquivo_.Sincronizar();
 }
 
 void TEnviosPendentes::Remover(const std::string& cnpj, const std::vector<long long>& nsus) {

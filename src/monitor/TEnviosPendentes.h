@@ -36,8 +36,9 @@ public:
     std::vector<Envio> DoCnpj(const std::string& cnpj);
     // How many summaries wait for a CNPJ. Raises when the file cannot be read.
     size_t Quantos(const std::string& cnpj);
-    // Adds (or replaces, by CNPJ and NSU) and writes the file; raises when it cannot be written,
-    // and then adds nothing when the file would grow past its limit.
+    // Adds (or replaces, by CNPJ and NSU) and writes the file, on the disk when the call returns;
+    // raises when it cannot be written (or flushed), and then adds nothing when the file would
+    // grow past its limit.
     void Acrescentar(const std::vector<Envio>& envios);
     // Removes the CNPJ's summaries with these NSUs and writes the file.
     void Remover(const std::string& cnpj, const std::vector<long long>& nsus);

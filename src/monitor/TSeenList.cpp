@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <stdexcept>
+#include <system_error>
 
 #include "common/SafeFile.h"
 #include "common/TextCase.h"
@@ -218,11 +219,31 @@ bool TSeenList::AddAndAppend(std::string_view entry, const std::string& path) {
     }
     line += "\r\n";
     AppendToFile(path, line, 0644);
+    ++appends_;
     return true;
+}
+
+void TSeenList::SyncAppends(const std::string& path) {
+    std::lock_guard lock(syncMutex_);
+    const uint64_t written = appends_.load();
+    if (written == synced_) {
+        return;
+    }
+    try {
+        SyncFile(path);
+    } catch (const std::system_error& e) {
+        // A file removed since ("Limpar Temp") holds nothing left to flush.
+        if (e.code() != std::errc::no_such_file_or_directory) {
+            throw;
+        }
+    }
+    synced_ = written;
 }
 
 void TSeenList::SaveToFile(const std::string& path) const {
     std::lock_guard saving(saveMutex_);
+    // Every append so far is in this save (appends wait for it).
+    const uint64_t written = appends_.load();
     std::string out;
     {
         std::lock_guard lock(mutex_);
@@ -236,6 +257,8 @@ void TSeenList::SaveToFile(const std::string& path) const {
         out = Utf8ToWin1252(out);
     }
     WriteFileAtomic(path, out, 0644);
+    std::lock_guard lock(syncMutex_);
+    synced_ = std::max(synced_, written);
 }
 
 size_t TSeenList::OverheadBytes() const {

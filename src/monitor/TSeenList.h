@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -37,6 +38,10 @@ public:
     // SaveToFile, so a save never loses an appended line. Returns whether it was added; raises
     // std::system_error when the file cannot be written (the entry stays in the list).
     bool AddAndAppend(std::string_view entry, const std::string& path);
+    // Puts the lines appended to the file so far on the disk, one flush for all of them (nothing
+    // to do when a whole save or another call has done it): before a request that counts on
+    // them. Raises std::system_error when the flush fails.
+    void SyncAppends(const std::string& path);
 
     // Replaces the entries with the lines of the file (CR LF, LF or CR; Windows-1252). A last
     // line without its line break is a write a crash cut short, and is left out.
@@ -66,6 +71,12 @@ private:
     size_t count_ = 0;
     uint64_t version_ = 0;
     std::vector<uint64_t> slots_;  // fingerprint << 40 | (offset + 1); 0 for a free slot
+    // Appends made, counted once each is written; and how many of them a flush (or a whole
+    // save) has put on the disk. A caller that finds its append counted as flushed knows that
+    // flush began after its write and has ended.
+    std::atomic<uint64_t> appends_{0};
+    mutable std::mutex syncMutex_;
+    mutable uint64_t synced_ = 0;
 };
 
 }  // namespace quelvo

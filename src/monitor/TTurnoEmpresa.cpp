@@ -151,8 +151,21 @@ bool TTurnoEmpresa::ReservarConsulta() {
         limite_ = limite;
         return false;
     }
+    if (!RegistrosNoDisco()) {
+        return false;
+    }
     ambiente.descansos->RegistrarConsulta(cnpj_, agora, ambiente.descanso);
     return true;
+}
+
+bool TTurnoEmpresa::RegistrosNoDisco() {
+    try {
+        ciclo_.Param().SincronizarListas(ciclo_.Ambiente().appDir);
+        return true;
+    } catch (const std::exception& e) {
+        ciclo_.FalhaDeGravacao(e.what());
+        return false;
+    }
 }
 
 void TTurnoEmpresa::LogNovasNotas() {
@@ -249,6 +262,9 @@ void TTurnoEmpresa::Sequencial(int uf) {
             retidos_ = n;
             return;
         }
+        if (!RegistrosNoDisco()) {
+            return;
+        }
         client_.RequestDistribution(uf, cnpj_, std::to_string(ult), "");
         const TRetDistDFeInt& r = client_.Services.Distribution.Response();
         const auto novo = ToInt32(r.ultNSU);
@@ -282,6 +298,10 @@ void TTurnoEmpresa::Sequencial(int uf) {
             if (Entregar(enviar[i]->resNFe, pendentes[i].nsu)) {
                 aceitos.push_back(pendentes[i].nsu);
             }
+        }
+        // What the site took leaves the pending file only once its record is on the disk.
+        if (!aceitos.empty() && !RegistrosNoDisco()) {
+            return;
         }
         ambiente.pendentes->Remover(cnpj_, aceitos);
         lidos += static_cast<int>(r.docZip.size());
@@ -318,6 +338,9 @@ void TTurnoEmpresa::EnviarPendentes() {
         if (Entregar(LerResNFe(envio.xml), envio.nsu)) {
             feitos.push_back(envio.nsu);
         }
+    }
+    if (!feitos.empty() && !RegistrosNoDisco()) {
+        return;
     }
     ciclo_.Ambiente().pendentes->Remover(cnpj_, feitos);
 }

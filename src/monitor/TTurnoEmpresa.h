@@ -50,8 +50,12 @@ private:
     // One upload; true when the site took the summary ("OK", or "JA": it has it).
     bool EnviarChave(const TresNFe& resumo, int nsu);
     void RegistrarEnviado(const std::string& chave, const std::string& queryKey);
-    // Counts a consNSU in the CNPJ's own budget before it is sent. False when the budget is used
-    // up (`limite_` then says until when): the query must not be sent. Raises when the count
+    // Puts the records of the turn's uploads on the disk before a request or a removal that
+    // counts on them. False when the flush failed: shown as a failed save, and no more uploads.
+    bool RegistrosNoDisco();
+    // Counts a consNSU in the CNPJ's own budget before it is sent, and puts it and the records of
+    // earlier uploads on the disk. False when the budget is used up (`limite_` then says until
+    // when) or the records could not be flushed: the query must not be sent. Raises when the count
     // cannot be written.
     bool ReservarConsulta();
     // Empties the temp folder after a step that queried (a step over a recorded NSU writes

@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string_view>
 #include <thread>
 
@@ -382,6 +383,13 @@ std::vector<std::string> Accepted(const MonitorWorld& w) {
     return out;
 }
 
+// The LD_PRELOAD value that adds the crash shim to what this process preloads itself.
+std::string WithCrashShim() {
+    const char* preloaded = std::getenv("LD_PRELOAD");
+    return "LD_PRELOAD=" + std::string(QUELVO_TEST_CRASH_SHIM) +
+           (preloaded ? std::string(":") + preloaded : "");
+}
+
 // Killed in the middle of a write, the program loses nothing. Each round ends quelvo-monitor at
 // a chosen rename onto a kept file: the new content complete in its temporary file, the kept
 // file not yet replaced (the moment a crash or a power cut costs most). A round shows that it
@@ -446,14 +454,9 @@ TEST(MonitorCycle, KilledInTheMiddleOfAWriteLosesNothing) {
             const std::string at = std::string(kill.file) + ":" + std::to_string(kill.nth);
             SCOPED_TRACE(at);
             const size_t queries = w.service.Queries().size();
-            // (Beside whatever this process has preloaded itself.)
-            const char* preloaded = std::getenv("LD_PRELOAD");
-            const std::string preload = std::string(QUELVO_TEST_KILL_AT_RENAME) +
-                                        (preloaded ? std::string(":") + preloaded : "");
             const std::string variable =
                 kill.append ? "QUELVO_TEST_KILL_AT_APPEND=" : "QUELVO_TEST_KILL_AT_RENAME=";
-            const int status =
-                WaitFor(Spawn(w, {"--ciclo"}, "", {"LD_PRELOAD=" + preload, variable + at}));
+            const int status = WaitFor(Spawn(w, {"--ciclo"}, "", {WithCrashShim(), variable + at}));
             ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
                 << "the run ended before that write: " << w.dir.Read("saida.txt");
             EXPECT_GT(w.service.Queries().size(), queries) << "nothing done before the kill";
@@ -524,6 +527,127 @@ TEST(MonitorCycle, KilledInTheMiddleOfAWriteLosesNothing) {
             EXPECT_EQ(std::set<std::string>(entries.begin(), entries.end()).size(), entries.size())
                 << "an entry recorded twice";
         }
+    }
+}
+
+// What of the folder's files is on the disk, kept by the crash shim in a folder of its own: a
+// program that ended cleanly left it all there.
+class DurableCopies {
+public:
+    explicit DurableCopies(const MonitorWorld& w) : w_(w) {
+        for (const auto& entry : std::filesystem::directory_iterator(w.dir.path())) {
+            if (entry.is_regular_file()) {
+                std::filesystem::copy_file(entry.path(), dir_.path() / entry.path().filename());
+            }
+        }
+    }
+    std::string Variable() const { return "QUELVO_TEST_DURABLE_DIR=" + dir_.path().string(); }
+
+    // The power cut: every file of the folder goes back to what had reached the disk (nothing,
+    // for a file never flushed), but those in `written`, which the kernel happened to write.
+    void PowerCut(const std::set<std::string>& written) const {
+        for (const auto& entry : std::filesystem::directory_iterator(w_.dir.path())) {
+            const std::string name = entry.path().filename().string();
+            if (!entry.is_regular_file() || written.count(name) > 0 ||
+                name.find(".txt") != std::string::npos) {
+                continue;  // (the test's own files: "saida.txt", ...)
+            }
+            const auto copy = dir_.path() / name;
+            if (std::filesystem::exists(copy)) {
+                std::filesystem::copy_file(copy, entry.path(),
+                                           std::filesystem::copy_options::overwrite_existing);
+            } else {
+                std::filesystem::remove(entry.path());
+            }
+        }
+    }
+
+private:
+    const MonitorWorld& w_;
+    test::TempDir dir_;
+};
+
+// How many consNSU of the CNPJ the budget in "Descansos.dat" counts.
+size_t CountedQueries(const MonitorWorld& w, const std::string& cnpj) {
+    if (!std::filesystem::exists(w.dir.File("Descansos.dat"))) {
+        return 0;
+    }
+    size_t n = 0;
+    std::stringstream lines(w.dir.Read("Descansos.dat"));
+    for (std::string line; std::getline(lines, line);) {
+        const size_t campo = line.rfind(';');
+        if (line.rfind(cnpj + ";", 0) == 0 && campo != std::string::npos &&
+            campo + 2 < line.size()) {
+            n = static_cast<size_t>(std::count(line.begin() + campo, line.end(), ',')) + 1;
+        }
+    }
+    return n;
+}
+
+// A power cut keeps what was flushed and, of what was only written, whatever the kernel happened
+// to write: anything a later write or request depends on must be flushed before it. In sequential
+// mode the summaries read are on the disk before the stored ultNSU moves past them (the cut comes
+// just after that move reached the disk); in the one-NSU walk, before a query goes out, the query
+// is counted in the budget on the disk and what the site took is recorded there (the cut comes
+// while that query is in flight). Every summary then reaches the site exactly once.
+TEST(MonitorCycle, APowerCutKeepsWhatALaterWriteDependsOn) {
+    for (const bool sequencial : {true, false}) {
+        SCOPED_TRACE(sequencial ? "sequencial" : "nsu");
+        MonitorWorld w;
+        StoreLogin(w);
+        w.SetQuerySettings(sequencial, 1);
+        w.Register(w.a, w.a.cnpj);
+        w.param.Empresas.Salvar(w.dir.File("Empresas2.dat"));
+        const int summaries = sequencial ? 120 : 8;  // three answers of 50, 50 and 20
+        std::set<std::string> all;
+        for (int n = 1; n <= summaries; ++n) {
+            w.service.AddDocument(w.a.cnpj, n, standin::ResNFeXml(test::Resumo(n)));
+            all.insert(test::Chave(n));
+        }
+        const DurableCopies durable(w);
+        if (sequencial) {
+            const int status = WaitFor(Spawn(w, {"--ciclo"}, "",
+                                             {WithCrashShim(), durable.Variable(),
+                                              "QUELVO_TEST_KILL_AFTER_APPEND=UltimosNSU.dat:1"}));
+            ASSERT_TRUE(WIFSIGNALED(status)) << w.dir.Read("saida.txt");
+            durable.PowerCut({"UltimosNSU.dat"});
+            ASSERT_EQ(TUltimosNSU(w.AppDir()).Ler(w.a.cnpj), 50);
+            // The first answer's summaries: none at the site yet, so all of them wait.
+            EXPECT_TRUE(Accepted(w).empty());
+            EXPECT_EQ(TEnviosPendentes(w.AppDir()).Quantos(w.a.cnpj), 50u);
+        } else {
+            // The walk goes from NSU 8 down: 0, 8, 7, 6 answered and uploaded, 5 in flight.
+            w.service.ScriptQuery(
+                w.a.cnpj, 5,
+                standin::TDfeStandIn::Script{standin::TDfeStandIn::Script::Kind::Held});
+            const pid_t pid = Spawn(w, {"--ciclo"}, "", {WithCrashShim(), durable.Variable()});
+            const auto queries = [&] { return w.service.Queries().size(); };
+            const bool reached = Until([&] { return queries() == 5; });
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            w.service.Release();
+            ASSERT_TRUE(reached) << queries();
+            durable.PowerCut({});
+            EXPECT_GE(CountedQueries(w, w.a.cnpj), 5u);
+            const auto accepted = Accepted(w);
+            ASSERT_EQ(accepted.size(), 3u);
+            TSeenList consultados;
+            if (std::filesystem::exists(w.dir.File("Consultados.dat"))) {
+                consultados.LoadFromFile(w.dir.File("Consultados.dat"));
+            }
+            for (const auto& chave : accepted) {
+                EXPECT_TRUE(consultados.Contains(chave)) << chave;
+            }
+        }
+
+        for (int run = 0; run < 2; ++run) {
+            const auto r = Monitor(w, {"--ciclo"});
+            EXPECT_EQ(r.code, 0) << r.err;
+        }
+        const auto accepted = Accepted(w);
+        EXPECT_EQ(std::set<std::string>(accepted.begin(), accepted.end()), all);
+        EXPECT_EQ(accepted.size(), all.size()) << "a summary sent twice";
+        EXPECT_EQ(w.site.Uploads().size(), all.size()) << "a summary sent twice";
     }
 }
 

@@ -1,10 +1,12 @@
 #include "monitor/TConsultas.h"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
+#include <system_error>
 
 #include "common/ConsultaSequencial.h"
 #include "common/PayloadCipher.h"
@@ -242,8 +244,21 @@ void TConsultas::Turnos() {
         return;
     }
     std::vector<std::thread> turnos;
+    turnos.reserve(static_cast<size_t>(std::min(simultaneas_, n)));
     for (int i = 0; i < simultaneas_ && i < n; ++i) {
-        turnos.emplace_back(trabalhar);
+        try {
+            turnos.emplace_back(trabalhar);
+        } catch (const std::system_error& e) {
+            // The system gives no more threads (a limit of tasks, memory): the turns that started
+            // carry the cycle, or this thread does when none could.
+            Log("Não foi possível iniciar mais consultas ao mesmo tempo (" + std::string(e.what()) +
+                "): o ciclo continua com " + std::to_string(std::max<size_t>(turnos.size(), 1)) +
+                (turnos.size() > 1 ? " consultas ao mesmo tempo." : " consulta de cada vez."));
+            break;
+        }
+    }
+    if (turnos.empty()) {
+        trabalhar();
     }
     for (auto& t : turnos) {
         t.join();

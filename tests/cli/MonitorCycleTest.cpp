@@ -651,6 +651,46 @@ TEST(MonitorCycle, APowerCutKeepsWhatALaterWriteDependsOn) {
     }
 }
 
+// A cycle whose turns cannot all have a thread (a limit of tasks) goes on with those that started,
+// or on its own thread when none did, and says why; every company is handled and the program
+// ends normally.
+TEST(MonitorCycle, TurnsThatCannotStartLeaveTheCycleToTheOthers) {
+    const struct {
+        int failFrom;  // the first turn whose thread the system refuses
+        const char* said;
+    } cases[] = {
+        {3, "o ciclo continua com 2 consultas ao mesmo tempo."},
+        {1, "o ciclo continua com 1 consulta de cada vez."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.failFrom);
+        MonitorWorld w;
+        StoreLogin(w);
+        w.SetQuerySettings(true, 4);
+        const char* cnpjs[] = {"11222333000181", "45997418000153", "33000167000101",
+                               "60746948000112", "07526557000100", "33592510000154"};
+        std::set<std::string> all;
+        for (int i = 0; i < static_cast<int>(std::size(cnpjs)); ++i) {
+            w.Register(w.a, cnpjs[i]);  // one certificate may serve several companies
+            w.service.AddDocument(cnpjs[i], 1, standin::ResNFeXml(test::Resumo(i + 1)));
+            all.insert(test::Chave(i + 1));
+        }
+        w.param.Empresas.Salvar(w.dir.File("Empresas2.dat"));
+        const int status = WaitFor(
+            Spawn(w, {"--ciclo"}, "",
+                  {WithCrashShim(), "QUELVO_TEST_FAIL_THREADS=" + std::to_string(c.failFrom)}));
+        const std::string out = w.dir.Read("saida.txt");
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status) << "\n" << out;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << out;
+        EXPECT_NE(out.find("Não foi possível iniciar mais consultas ao mesmo tempo ("),
+                  std::string::npos)
+            << out;
+        EXPECT_NE(out.find(c.said), std::string::npos) << out;
+        const auto accepted = Accepted(w);
+        EXPECT_EQ(std::set<std::string>(accepted.begin(), accepted.end()), all);
+    }
+}
+
 // Every upload the site took is on disk before the next request: a SIGKILL while an upload is
 // in flight repeats that one upload and no other, in both query modes.
 TEST(MonitorCycle, AnUploadTheSiteTookSurvivesAKill) {

@@ -136,10 +136,17 @@ void TConsultas::AtualizarProgresso(int progresso) {
 }
 
 TEnviosEmCurso::Reserva TEnviosEmCurso::Reservar(const std::string& chave,
-                                                 const std::function<bool()>& enviada) {
+                                                 const std::function<bool()>& enviada,
+                                                 const std::function<bool()>& ligado) {
     std::unique_lock lock(mutex_);
-    livre_.wait(lock, [&] { return chaves_.count(chave) == 0; });
-    if (enviada()) {
+    // The switch has no signal of its own here: it is looked at a few times a second.
+    while (chaves_.count(chave) > 0) {
+        if (!ligado()) {
+            return Reserva();
+        }
+        livre_.wait_for(lock, std::chrono::milliseconds(100));
+    }
+    if (!ligado() || enviada()) {
         return Reserva();
     }
     chaves_.insert(chave);

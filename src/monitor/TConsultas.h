@@ -83,8 +83,10 @@ public:
     };
 
     // Waits while another turn sends the key; then holds it for this turn, unless `enviada` (read
-    // while no other turn holds the key) says it was sent: then an empty reservation.
-    Reserva Reservar(const std::string& chave, const std::function<bool()>& enviada);
+    // while no other turn holds the key) says it was sent: then an empty reservation. Stops
+    // waiting, with an empty reservation, once `ligado` says the turns must stop.
+    Reserva Reservar(const std::string& chave, const std::function<bool()>& enviada,
+                     const std::function<bool()>& ligado);
 
 private:
     void Liberar(const std::string& chave);

@@ -378,7 +378,13 @@ bool TTurnoEmpresa::Entregar(const TresNFe& resumo, long long nsu) {
     TConsultasParam& param = ciclo_.Param();
     const std::string queryKey = cnpj_ + std::to_string(nsu);
     const auto reserva = ciclo_.EnviosEmCurso().Reservar(
-        resumo.chNFe, [&] { return param.Consultados.Contains(resumo.chNFe); });
+        resumo.chNFe, [&] { return param.Consultados.Contains(resumo.chNFe); },
+        [this] { return Ativo(); });
+    if (!Ativo()) {
+        // Switched off, perhaps while another turn was sending it: the summary stays pending, the
+        // NSU unrecorded, for a later cycle.
+        return false;
+    }
     if (!reserva) {
         // Another company's turn delivered it meanwhile: only this NSU is left to record.
         RegistrarEnviado(resumo.chNFe, queryKey);

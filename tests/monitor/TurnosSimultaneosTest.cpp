@@ -7,9 +7,11 @@
 #include <chrono>
 #include <map>
 #include <set>
+#include <thread>
 
 #include "common/ConsultaSequencial.h"
 #include "common/ProfileFile.h"
+#include "monitor/TEnviosPendentes.h"
 #include "monitor/TUltimosNSU.h"
 #include "support/Documentos.h"
 #include "support/MonitorWorld.h"
@@ -196,6 +198,34 @@ TEST(TurnosSimultaneos, SwitchingOffStopsEveryTurnWithinItsStep) {
         EXPECT_TRUE(w.param.Consultados.Contains(u.chNFe));
     }
     EXPECT_EQ(nums.Count(), w.site.Uploads().size());
+}
+
+// "Ativado" off while turns wait for another turn's upload of the same invoice: they send nothing
+// once the switch is off (the site refusing that upload would have each of them try it in turn),
+// and the summary waits for a later cycle.
+TEST(TurnosSimultaneos, TurnsWaitingForAnUploadSendNothingOnceSwitchedOff) {
+    Escritorio e(4);
+    auto& w = e.w;
+    for (const auto& cnpj : e.empresasCnpj) {
+        w.service.AddDocument(cnpj, 1, standin::ResNFeXml(Resumo(7)));
+    }
+    w.site.ScriptUpload(Chave(7), standin::Response{200, "", {}, "FALHA", 500ms});
+    std::thread desligar([&] {
+        const auto ate = std::chrono::steady_clock::now() + 30s;
+        while (w.site.Uploads().empty() && std::chrono::steady_clock::now() < ate) {
+            std::this_thread::sleep_for(1ms);
+        }
+        w.param.Ativo = false;
+    });
+    w.Cycle();
+    desligar.join();
+    EXPECT_EQ(w.site.Uploads().size(), 1u);
+    // Nobody took it: it waits for every company, none of whose NSUs is recorded.
+    TEnviosPendentes pendentes(w.AppDir());
+    for (const auto& cnpj : e.empresasCnpj) {
+        EXPECT_EQ(pendentes.Quantos(cnpj), 1u) << cnpj;
+        EXPECT_FALSE(w.param.ConsultadosNums.Contains(cnpj + "1")) << cnpj;
+    }
 }
 
 // A folder that never chose: the sequential mode, 8 turns at once. A stored choice holds.

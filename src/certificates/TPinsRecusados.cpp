@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <mutex>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace quelvo {
@@ -79,15 +81,51 @@ bool LinhaValida(const TArquivoRegistros::Campos& c) {
     return c.size() == 4 && !c[1].empty() && IsHex(c[2], kSal) && IsHex(c[3], kDigest);
 }
 
+struct TAvisos {
+    std::mutex mutex;
+    std::string texto;
+};
+
+TAvisos& Avisos() {
+    static TAvisos avisos;
+    return avisos;
+}
+
 }  // namespace
 
 TPinsRecusados::TPinsRecusados(const std::string& path)
     : arquivo_(path, 3, LinhaValida, kLimiteBytes) {}
 
+void TPinsRecusados::Ler() {
+    std::string aviso = arquivo_.TomarAviso();
+    if (aviso.empty()) {
+        return;  // sound, missing, or unreadable (then the call that needs it raises)
+    }
+    try {
+        arquivo_.Reparar();
+    } catch (const std::exception& e) {
+        aviso += std::string(" Não foi possível gravá-lo sem essas linhas: ") + e.what() + ".";
+    }
+    TAvisos& avisos = Avisos();
+    std::lock_guard lock(avisos.mutex);
+    if (!avisos.texto.empty()) {
+        avisos.texto += "\r\n";
+    }
+    avisos.texto += aviso;
+}
+
+std::string TPinsRecusados::TomarAvisos() {
+    TAvisos& avisos = Avisos();
+    std::lock_guard lock(avisos.mutex);
+    return std::exchange(avisos.texto, std::string());
+}
+
 bool TPinsRecusados::Recusado(const TTokenInfo& token, const std::string& certificado,
                               const std::string& pin) {
-    for (const auto& c : arquivo_.Registros()) {
-        if (DoToken(c, token, certificado) && Digest(pin, FromHex(c[2])) == c[3]) {
+    Ler();
+    for (const auto& c : arquivo_.Registros(
+             [&](const TArquivoRegistros::Campos& r) { return DoToken(r, token, certificado); })) {
+        if (Digest(pin, FromHex(c[2])) == c[3]) {
             return true;
         }
     }
@@ -96,6 +134,7 @@ bool TPinsRecusados::Recusado(const TTokenInfo& token, const std::string& certif
 
 void TPinsRecusados::Registrar(const TTokenInfo& token, const std::string& certificado,
                                const std::string& pin) {
+    Ler();
     unsigned char sal[kSal];
     if (RAND_bytes(sal, sizeof sal) != 1) {
         throw std::runtime_error("Não foi possível sortear o sal do resumo do PIN.");
@@ -126,6 +165,7 @@ void TPinsRecusados::Registrar(const TTokenInfo& token, const std::string& certi
 
 void TPinsRecusados::Esquecer(const TTokenInfo& token, const std::string& certificado,
                               const std::string& pin) {
+    Ler();
     std::vector<std::string> chaves;
     for (const auto& c : arquivo_.Registros()) {
         if (DoToken(c, token, certificado) && Digest(pin, FromHex(c[2])) == c[3]) {

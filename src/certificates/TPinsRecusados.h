@@ -34,7 +34,15 @@ public:
 
     const std::string& Caminho() const { return arquivo_.Caminho(); }
 
+    // What the readers of this process left out of damaged files, once each, for the log ("" when
+    // nothing): a reader that finds damaged lines keeps a copy of the file and writes it anew
+    // without them, so that the next reader (one per login) finds it sound.
+    static std::string TomarAvisos();
+
 private:
+    // Reads the file; a damaged one is repaired at once and the warning kept for TomarAvisos.
+    void Ler();
+
     TArquivoRegistros arquivo_;
 };
 

@@ -285,6 +285,14 @@ void TArquivoRegistros::Gravar(const std::vector<Campos>& registros) {
     porSincronizar_ = true;
 }
 
+void TArquivoRegistros::Reparar() {
+    std::lock_guard lock(mutex_);
+    CarregarLocked();
+    if (reescrever_) {
+        ReescreverLocked(nullptr);
+    }
+}
+
 void TArquivoRegistros::Sincronizar() {
     std::lock_guard lock(mutex_);
     if (!porSincronizar_) {

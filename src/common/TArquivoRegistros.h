@@ -57,6 +57,10 @@ public:
     void Apagar(const std::vector<std::string>& chaves);
     // Changes every record through `mudar` (which must keep the key) and writes the file.
     void Alterar(const std::function<void(Campos&)>& mudar);
+    // Writes the file whole now when the last read left lines out of it (its copy as it was is
+    // kept beside it), so that later readers find it sound and keep no copy of their own. Raises
+    // when it cannot be written.
+    void Reparar();
     // Puts the records appended since the last call on the disk (a file written whole is there
     // already): for what a later write, or a request, depends on. Raises when the flush fails.
     void Sincronizar();

@@ -4,6 +4,7 @@
 #include <climits>
 #include <sstream>
 
+#include "certificates/TPinsRecusados.h"
 #include "common/PayloadCipher.h"
 #include "common/Utils.h"
 #include "dfe/TRetDistDFeInt.h"
@@ -95,6 +96,8 @@ void TTurnoEmpresa::Executar() {
         empresa_->SetStatus(kEstadoErro, e.what());
         sync.AtualizaLista();
     }
+    // A token's login in this turn may have read a damaged file of refused PINs.
+    AvisarArquivosDanificados();
     if (!bloco_.empty()) {
         ciclo_.LogBloco(bloco_);
     }
@@ -177,7 +180,7 @@ void TTurnoEmpresa::AvisarArquivosDanificados() {
     const auto& ambiente = ciclo_.Ambiente();
     for (const std::string& aviso :
          {ambiente.descansos->TomarAviso(), ambiente.ultimosNsu->TomarAviso(),
-          ambiente.pendentes->TomarAviso()}) {
+          ambiente.pendentes->TomarAviso(), TPinsRecusados::TomarAvisos()}) {
         if (!aviso.empty()) {
             Log(aviso);
         }

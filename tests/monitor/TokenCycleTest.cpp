@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "certificates/TTokenSession.h"
@@ -97,6 +98,32 @@ TEST(TokenCycle, AWrongPinIsPresentedOnceAndSaysSo) {
         EXPECT_TRUE(w.QueriedNsus(tw.t.cnpj).empty());
         w.schedule.reset();
     }
+}
+
+// A damaged file of refused PINs costs one copy and one log line, not one per login: the first
+// reader keeps the copy and writes the file anew without the damaged line.
+TEST(TokenCycle, ADamagedFileOfRefusedPinsIsSetAsideOnce) {
+    TokenWorld tw;
+    auto& w = tw.w;
+    w.Register(tw.t, "60.746.948/0001-12");
+    w.dir.Write("certificados/PinsRecusados.dat", "isto não é uma recusa\r\n");
+    int linhas = 0;
+    for (int cycle = 1; cycle <= 3; ++cycle) {
+        w.service.AddDocument(tw.t.cnpj, cycle, Resumo(cycle));
+        w.Cycle();
+        EXPECT_EQ(w.param.Empresas.Item(0)->Situacao(), "1 novas notas foi inseridas") << cycle;
+        w.schedule.reset();  // the next cycle as a new start of the program would run it
+    }
+    for (const auto& linha : w.sync.logs) {
+        linhas += linha.find("PinsRecusados.dat tinha 1 linha danificada") != std::string::npos;
+    }
+    EXPECT_EQ(linhas, 1);
+    int copias = 0;
+    for (const auto& e : std::filesystem::directory_iterator(w.dir.File("certificados"))) {
+        copias += e.path().filename().string().rfind("PinsRecusados.dat.danificado-", 0) == 0;
+    }
+    EXPECT_EQ(copias, 1);
+    EXPECT_EQ(w.dir.Read("certificados/PinsRecusados.dat"), "");
 }
 
 TEST(TokenCycle, AnAbsentTokenIsNotFoundForItsCompanyOnly) {

@@ -96,15 +96,22 @@ bool TMonitorSchedule::VerificarUltimos3Meses(const std::function<void(bool)>& s
     return true;
 }
 
-bool TMonitorSchedule::LimparTemp(const std::function<bool(const std::string&)>& confirm) {
+bool TMonitorSchedule::LimparTemp(const std::function<bool(const std::string&)>& confirm,
+                                  const std::function<void(const std::string&)>& informar) {
+    if (param_.Executando) {
+        informar(kLimparDuranteCiclo);
+        return false;
+    }
     if (!confirm(kConfirmaLimpar)) {
         return false;
     }
-    std::error_code ec;
-    std::filesystem::remove(ambiente_.appDir + "Consultados.dat", ec);
-    std::filesystem::remove(ambiente_.appDir + "ConsultadosNums.dat", ec);
-    param_.Consultados.Clear();
-    param_.ConsultadosNums.Clear();
+    // A cycle may have started while the question was open.
+    if (param_.Executando) {
+        informar(kLimparDuranteCiclo);
+        return false;
+    }
+    param_.Consultados.ClearAndRemoveFile(ambiente_.appDir + "Consultados.dat");
+    param_.ConsultadosNums.ClearAndRemoveFile(ambiente_.appDir + "ConsultadosNums.dat");
     return true;
 }
 

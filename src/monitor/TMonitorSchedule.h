@@ -25,6 +25,8 @@ public:
     static constexpr const char* kJaVerificando = "O sistema já está verificando.";
     static constexpr const char* kConfirmaLimpar =
         "Deseja realmente limpar o TEMP de notas nesse computador ?";
+    static constexpr const char* kLimparDuranteCiclo =
+        "O sistema está verificando as notas agora. Limpe o TEMP quando a verificação terminar.";
 
     TMonitorSchedule(TConsultasParam& param, IConsultasSync& sync, TConsultasAmbiente ambiente,
                      Clock clock = &TDateTime::Now);
@@ -51,8 +53,10 @@ public:
     // up. Returns whether it emptied the lists, set every stored ultNSU to 0 and started over.
     bool VerificarUltimos3Meses(const std::function<void(bool)>& setAtivado,
                                 const std::function<void()>& waitWhileRunning);
-    // "Limpar Temp no Computador", after the confirmation.
-    bool LimparTemp(const std::function<bool(const std::string&)>& confirm);
+    // "Limpar Temp no Computador", after the confirmation. Refused while a cycle runs (its turns
+    // record and save the lists meanwhile): `informar` then tells the user, and nothing changes.
+    bool LimparTemp(const std::function<bool(const std::string&)>& confirm,
+                    const std::function<void(const std::string&)>& informar);
 
     // Runs between two companies of the expiry pass (the desktop program serves its window
     // there: each lookup opens the certificate store).

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <filesystem>
 #include <stdexcept>
 #include <system_error>
 
@@ -221,6 +222,21 @@ bool TSeenList::AddAndAppend(std::string_view entry, const std::string& path) {
     AppendToFile(path, line, 0644);
     ++appends_;
     return true;
+}
+
+void TSeenList::ClearAndRemoveFile(const std::string& path) {
+    std::lock_guard saving(saveMutex_);
+    Clear();
+    {
+        // Whatever was appended goes with the file: nothing is left to flush.
+        std::lock_guard lock(syncMutex_);
+        synced_ = appends_.load();
+    }
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+    if (ec) {
+        throw std::system_error(ec, path);
+    }
 }
 
 void TSeenList::SyncAppends(const std::string& path) {

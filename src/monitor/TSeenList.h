@@ -32,6 +32,10 @@ public:
     uint64_t Version() const;
     std::vector<std::string> Entries() const;
     void Clear();
+    // Empties the list and removes its file as one step against saves and appends, so that no
+    // save in flight writes the old entries back. Raises std::system_error when the file exists
+    // and cannot be removed (the list is emptied either way).
+    void ClearAndRemoveFile(const std::string& path);
 
     // Adds the entry when it is absent and appends it, as one whole line, to the file (created
     // when missing): the record is on disk without a whole save. One writer at a time with

@@ -515,7 +515,8 @@ void TF_Principal::ButVerificarUltimos3MesesClick() {
 }
 
 void TF_Principal::LimparTempnoComputador1Click() {
-    schedule_->LimparTemp([](const std::string& pergunta) { return Confirm(pergunta); });
+    schedule_->LimparTemp([](const std::string& pergunta) { return Confirm(pergunta); },
+                          [](const std::string& texto) { ShowInfo(texto); });
 }
 
 void TF_Principal::ButVerNotasClick() {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "support/MonitorWorld.h"
 
@@ -72,6 +74,26 @@ TEST(MonitorSchedule, CommandsAndOneCycleAtATime) {
     EXPECT_TRUE(w.param.Executando);  // counted as running from its creation
     EXPECT_FALSE(schedule.Tick());    // no second cycle
     EXPECT_EQ(schedule.VerificarAgora(), std::string("O sistema já está verificando."));
+    // "Limpar Temp no Computador" during a cycle: refused before the question, nothing emptied
+    // (the cycle records into the lists and saves them).
+    const auto ate = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (w.service.Queries().empty() && std::chrono::steady_clock::now() < ate) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_FALSE(w.service.Queries().empty());  // the cycle is held in its first query
+    w.param.ConsultadosNums.Add("111222333000181999");
+    w.param.SalvarListas(w.AppDir());
+    std::vector<std::string> informado;
+    EXPECT_FALSE(schedule.LimparTemp(
+        [](const std::string&) {
+            ADD_FAILURE() << "asked during a cycle";
+            return true;
+        },
+        [&](const std::string& texto) { informado.push_back(texto); }));
+    EXPECT_EQ(informado, std::vector<std::string>{"O sistema está verificando as notas agora. "
+                                                  "Limpe o TEMP quando a verificação terminar."});
+    EXPECT_TRUE(w.param.ConsultadosNums.Contains("111222333000181999"));
+    EXPECT_TRUE(std::filesystem::exists(w.dir.File("ConsultadosNums.dat")));
     // "Verificar Últimos 3 Meses" during a cycle: "Ativado" is unchecked and the wait gives up.
     std::vector<bool> ativado;
     const auto set = [&](bool on) {
@@ -96,14 +118,17 @@ TEST(MonitorSchedule, CommandsAndOneCycleAtATime) {
 
     // "Limpar Temp no Computador" asks first.
     std::vector<std::string> asked;
-    EXPECT_FALSE(schedule.LimparTemp([&](const std::string& q) {
-        asked.push_back(q);
-        return false;
-    }));
+    const auto nada = [](const std::string& texto) { ADD_FAILURE() << texto; };
+    EXPECT_FALSE(schedule.LimparTemp(
+        [&](const std::string& q) {
+            asked.push_back(q);
+            return false;
+        },
+        nada));
     EXPECT_TRUE(w.param.ConsultadosNums.Count() > 0);
     EXPECT_EQ(asked, std::vector<std::string>{
                          "Deseja realmente limpar o TEMP de notas nesse computador ?"});
-    EXPECT_TRUE(schedule.LimparTemp([](const std::string&) { return true; }));
+    EXPECT_TRUE(schedule.LimparTemp([](const std::string&) { return true; }, nada));
     EXPECT_EQ(w.param.ConsultadosNums.Count(), 0u);
     EXPECT_FALSE(std::filesystem::exists(w.dir.File("ConsultadosNums.dat")));
 }

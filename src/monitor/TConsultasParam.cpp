@@ -7,7 +7,7 @@ namespace quelvo {
 void TConsultasParam::CarregarListas(const std::string& appDir) {
     // A write cut short by a crash left its temporary file beside the file it was replacing.
     RemoveLeftoverTemporaries(appDir, {".dat"});
-    RemoveLeftoverTemporaries(appDir + "certificados/", {".pfx", ".pem"});
+    RemoveLeftoverTemporaries(appDir + "certificados/", {".pfx", ".pem", ".dat"});
     if (FileExists(appDir + "Consultados.dat")) {
         Consultados.LoadFromFile(appDir + "Consultados.dat");
     }

@@ -42,7 +42,8 @@ public:
     // Loads each seen-list from its file in the application folder when the file exists
     // ("Consultados.dat", "ConsultadosNums.dat"); a missing file leaves its list as it is.
     // First, as the program's start that it is, removes the temporary files that a crash during
-    // a write left in the folder (".Consultados.dat.XXXXXX", ... and those of "certificados/").
+    // a write left in the folder (".Consultados.dat.XXXXXX", ... and those of "certificados/",
+    // ".PinsRecusados.dat.XXXXXX" among them).
     void CarregarListas(const std::string& appDir);
     // Records an upload the site took (or a document that needs none): the query key, then the
     // invoice key, each added to its list when absent and appended to its file at once, so that

@@ -61,6 +61,7 @@ TEST(SharedState, TheStartRemovesTemporariesACrashLeft) {
         {".Descansos.dat.q1W2e3", true},
         {"certificados/.0A1B2C.pfx.AAAAAA", true},
         {"certificados/.0A1B2C.pem.bbbbbb", true},
+        {"certificados/.PinsRecusados.dat.k3J9aQ", true},  // a rewrite of the refused PINs
         {"Consultados.dat", false},  // the kept files themselves
         {"certificados/0A1B2C.pfx", false},
         {".bashrc.abcdef", false},        // not a file the program keeps

@@ -2,6 +2,7 @@
 
 #include "certificates/TPinsRecusados.h"
 
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <sys/stat.h>
 
@@ -26,23 +27,57 @@ namespace {
 // The PKCS#12 files this process has opened, by path: each is opened once per run (the key
 // derivation of a PKCS#12 file costs milliseconds, and every cycle needs every company's key),
 // and again when the file changes or another password is given. Only a salted digest of the
-// password is kept with it.
+// password is kept with it. An entry goes as soon as its file is seen changed or gone, and at the
+// sweep of a cycle when nothing used it since the last one (a company removed, a certificate
+// replaced): a decrypted key does not stay in memory longer than it serves.
 class TChavesAbertas {
 public:
     std::optional<TClientCredentials> Buscar(const std::string& path, const struct stat& st,
                                              const std::string& senha) {
         std::lock_guard lock(mutex_);
         const auto it = abertas_.find(path);
-        if (it == abertas_.end() || !Igual(it->second, st) || it->second.senha != Digest(senha)) {
+        if (it == abertas_.end()) {
             return std::nullopt;
         }
+        if (!Igual(it->second, st)) {
+            abertas_.erase(it);
+            return std::nullopt;
+        }
+        if (it->second.senha != Digest(senha)) {
+            return std::nullopt;
+        }
+        it->second.usada = true;
         return it->second.credenciais;
     }
     void Guardar(const std::string& path, const struct stat& st, const std::string& senha,
                  const TClientCredentials& credenciais) {
         std::lock_guard lock(mutex_);
         abertas_.insert_or_assign(path, Aberta{st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
-                                               st.st_ino, Digest(senha), credenciais});
+                                               st.st_ino, Digest(senha), credenciais, true});
+    }
+    void Esquecer(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        abertas_.erase(path);
+    }
+    // Drops the entries whose file changed or went, and those nothing used since the last sweep.
+    void Varrer() {
+        std::lock_guard lock(mutex_);
+        for (auto it = abertas_.begin(); it != abertas_.end();) {
+            struct stat st {};
+            if (!it->second.usada || ::stat(it->first.c_str(), &st) != 0 ||
+                !Igual(it->second, st)) {
+                it = abertas_.erase(it);
+            } else {
+                it->second.usada = false;
+                ++it;
+            }
+        }
+    }
+    size_t Quantas(const std::string& prefixo) {
+        std::lock_guard lock(mutex_);
+        return static_cast<size_t>(std::count_if(abertas_.begin(), abertas_.end(), [&](auto& a) {
+            return a.first.rfind(prefixo, 0) == 0;
+        }));
     }
 
 private:
@@ -53,6 +88,7 @@ private:
         ino_t inode;
         std::string senha;
         TClientCredentials credenciais;
+        bool usada;  // since the last sweep
     };
     static bool Igual(const Aberta& a, const struct stat& st) {
         return a.tamanho == st.st_size && a.segundos == st.st_mtim.tv_sec &&
@@ -64,10 +100,12 @@ private:
             RAND_bytes(sal, sizeof sal);
             sal_.assign(reinterpret_cast<char*>(sal), sizeof sal);
         }
-        const std::string entrada = sal_ + senha;
+        std::string entrada = sal_ + senha;
         unsigned char md[EVP_MAX_MD_SIZE];
         unsigned int len = 0;
         EVP_Digest(entrada.data(), entrada.size(), md, &len, EVP_sha256(), nullptr);
+        // The copy of the password is wiped before its memory goes back to the heap.
+        OPENSSL_cleanse(entrada.data(), entrada.size());
         return std::string(reinterpret_cast<char*>(md), len);
     }
     std::mutex mutex_;
@@ -279,6 +317,8 @@ TClientCredentials TCertificateStore::LoadCredentials(const std::string& serial,
         if (auto aberta = ChavesAbertas().Buscar(path, st, password)) {
             return *aberta;
         }
+    } else {
+        ChavesAbertas().Esquecer(path);
     }
     std::string bytes;
     try {
@@ -296,6 +336,14 @@ TClientCredentials TCertificateStore::LoadCredentials(const std::string& serial,
         ChavesAbertas().Guardar(path, st, password, opened);
     }
     return opened;
+}
+
+void TCertificateStore::VarrerChavesAbertas() {
+    ChavesAbertas().Varrer();
+}
+
+size_t TCertificateStore::ChavesAbertasNaPasta() const {
+    return ChavesAbertas().Quantas(folder_);
 }
 
 TClientCredentials TCertificateStore::LoadCredentials(const TCertificate& certificate,

@@ -57,6 +57,13 @@ public:
     TClientCredentials LoadCredentials(const TCertificate& certificate, const std::string& password,
                                        bool digitado = false) const;
 
+    // The keys of PKCS#12 files that this process keeps open (each file is opened once per run):
+    // drops those whose file changed or went, and those nothing used since the last call. Every
+    // cycle calls it once, at its start.
+    static void VarrerChavesAbertas();
+    // How many of those keys come from this store's folder.
+    size_t ChavesAbertasNaPasta() const;
+
 private:
     std::string PathOf(const std::string& serial, const char* extension) const;
     std::unique_ptr<TCertificate> FindInFolder(const std::string& serial) const;

@@ -168,6 +168,8 @@ void TConsultas::Execute() {
         const TProfileFile config(ambiente_.appDir + "Config.dat");
         sequencial_ = LerConsultaSequencial(config);
         simultaneas_ = LerConsultasSimultaneas(config);
+        // The keys of companies removed or certificates replaced since the last cycle go.
+        TCertificateStore::VarrerChavesAbertas();
         // Before anything is uploaded: what the cycle records must be able to reach the files.
         if (Ativo && GravarListas(true)) {
             ObterIDUsuario();

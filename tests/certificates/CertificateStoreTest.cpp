@@ -92,6 +92,41 @@ TEST(CertificateStore, CompaniesShareTheirAuthoritiesCertificates) {
     EXPECT_EQ(X509_cmp(a.Chain()[0].get(), SharedPki().Intermediate()), 0);
 }
 
+// A key opened from a PKCS#12 file stays in memory while it serves: it goes once its file is
+// replaced or removed, or once a whole cycle went by without using it (a company removed).
+TEST(CertificateStore, OpenKeysGoWithTheirFileOrWhenUnused) {
+    const auto& pki = SharedPki();
+    TempDir dir;
+    TCertificateStore store(dir.File("certificados"));
+    std::vector<std::string> serials;
+    std::vector<std::string> files;
+    for (const char* cnpj : {"11222333000181", "44555666000127"}) {
+        const auto issued = pki.IssueECnpj("EMPRESA", cnpj);
+        files.push_back(dir.Write(std::string(cnpj) + ".pfx", pki.Pkcs12(issued, "s", false)));
+        store.Import(files.back(), "s");
+        serials.push_back(SerialNumberOf(issued.cert.get()));
+    }
+    const auto abrir = [&](size_t i) { store.LoadCredentials(serials[i], "s"); };
+    const auto varrer = [&] {
+        TCertificateStore::VarrerChavesAbertas();
+        return store.ChavesAbertasNaPasta();
+    };
+    abrir(0);
+    abrir(1);
+    EXPECT_EQ(store.ChavesAbertasNaPasta(), 2u);
+    EXPECT_EQ(varrer(), 2u) << "both in use";
+    abrir(0);
+    abrir(1);
+    store.Import(files[1], "s");  // the second one's file replaced
+    EXPECT_EQ(varrer(), 1u) << "a replaced file's key";
+    abrir(0);
+    std::filesystem::remove(dir.File("certificados/" + serials[0] + ".pfx"));
+    EXPECT_EQ(varrer(), 0u) << "a removed file's key";
+    abrir(1);
+    EXPECT_EQ(varrer(), 1u);
+    EXPECT_EQ(varrer(), 0u) << "a key no cycle used";
+}
+
 TEST(CertificateStore, RefusesBadFiles) {
     const auto& pki = SharedPki();
     TempDir dir;

@@ -3,8 +3,11 @@
 // out (a copy of the file kept aside); what a reader keeps, the next change writes back so that a
 // new reader sees the same records and nothing damaged.
 #include <chrono>
+#include <map>
+#include <optional>
 #include <set>
 #include <sstream>
+#include <vector>
 
 #include "FuzzSupport.h"
 #include "monitor/TDescansos.h"

@@ -91,20 +91,19 @@ install -m 0644 dist/portable/README "$portable/README"
 dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/(.*)//; s/|.*//; s/ //g' |
   grep -v -x -e '' -e adduser | sort -u > "$portable/pacotes-debian.txt"
 if [ -n "$key" ]; then
-  # The key built into each program must be the public half of the key it is signed with: the
+  # The key built into the desktop program, the one that updates itself (quelvo-monitor has no
+  # self-update and carries no key), must be the public half of the key it is signed with: the
   # body of the PEM text (one line for an Ed25519 key) lies in the executable as it is.
   corpo=$(sed -n '2p' "$pubkey")
   if [ "$(wc -l < "$pubkey")" -ne 3 ] || [ -z "$corpo" ]; then
     echo "A chave pública de $1 não é uma chave Ed25519: nada foi assinado." >&2
     exit 1
   fi
-  for exe in quelvo quelvo-monitor; do
-    if ! grep -qaF -- "$corpo" "$portable/$exe"; then
-      echo "A chave pública compilada em $exe não é a metade pública de $1: nada foi assinado." \
-        "Uma versão assinada com essa chave recusaria todas as atualizações seguintes." >&2
-      exit 1
-    fi
-  done
+  if ! grep -qaF -- "$corpo" "$portable/quelvo"; then
+    echo "A chave pública compilada em quelvo não é a metade pública de $1: nada foi assinado." \
+      "Uma versão assinada com essa chave recusaria todas as atualizações seguintes." >&2
+    exit 1
+  fi
   for exe in quelvo quelvo-monitor; do
     tools/sign.sh "$portable/$exe" "$key"
   done

@@ -418,10 +418,15 @@ int TMonitorUpdate::VerificarPelaLinhaDeComando(const std::string& arquivo,
 }
 
 int TMonitorUpdate::OpcaoVerificar(const std::string& arquivo, std::ostream& erro) {
-    const std::string executavel = RunningExecutable();
-    const TMonitorUpdate atualizacao(fs::path(executavel).parent_path().string() + "/", executavel,
-                                     ::getpid());
-    return atualizacao.VerificarPelaLinhaDeComando(arquivo, erro);
+    try {
+        const std::string executavel = RunningExecutable();
+        const TMonitorUpdate atualizacao(fs::path(executavel).parent_path().string() + "/",
+                                         executavel, ::getpid());
+        return atualizacao.VerificarPelaLinhaDeComando(arquivo, erro);
+    } catch (const std::exception& e) {
+        erro << "O arquivo " << arquivo << " não pode ser instalado: " << e.what() << ".\n";
+    }
+    return 1;
 }
 
 std::string TMonitorUpdate::PendenteInstalavel(std::string& aviso) const {

@@ -3,9 +3,12 @@
 #   build-package/quelvo_<version>_amd64.deb
 #   build-package/quelvo-<version>-linux-x86_64.tar.gz   (one folder Quelvo/)
 # Usage: tools/package.sh [RELEASE_KEY.pem]
-# With the release's private key, the two executables of the portable folder are signed with
-# tools/sign.sh before they go into the tarball (the self-update accepts only signed
-# executables); without it they go unsigned, and the script says so.
+# With the release's private key, the programs are built trusting its public half (derived here
+# with openssl, the key read from its file), and the two executables of the portable folder are
+# signed with tools/sign.sh before they go into the tarball (the self-update accepts only
+# executables signed with the key built into the running program). The script stops when the key
+# built in is not the public half of the key given. Without a key, the programs are built with
+# src/monitor/release-public-key.pem and go unsigned, and the script says so.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -37,10 +40,24 @@ out="$root/build-package"
 stage="$out/stage"
 rm -rf "$stage" "$out"/quelvo_*.deb "$out"/quelvo-*.tar.gz
 
+# The public key the programs are built with: the public half of the release key (a signed
+# release must accept the next one), or, without a key, the repository's file (an empty value
+# undoes a key an earlier run left in the build's cache).
+pubkey=""
+if [ -n "$key" ]; then
+  mkdir -p "$out"
+  pubkey="$out/release-public.pem"
+  if ! openssl pkey -in "$key" -pubout -out "$pubkey"; then
+    echo "Não foi possível tirar a chave pública de $1: deve ser uma chave privada Ed25519 em PEM." >&2
+    exit 1
+  fi
+fi
+
 # Debian's hardening flags (stack protector, fortify, relro and now, PIE).
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 cmake -S . -B "$out" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
   -DQUELVO_BUILD_TESTS=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
+  -DQUELVO_RELEASE_PUBKEY="$pubkey" \
   -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
   -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
 cmake --build "$out" -j "$(nproc)" --target quelvo quelvo-monitor quelvo_dist
@@ -74,6 +91,19 @@ install -m 0644 dist/portable/README "$portable/README"
 dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/(.*)//; s/|.*//; s/ //g' |
   grep -v -x -e '' -e adduser | sort -u > "$portable/pacotes-debian.txt"
 if [ -n "$key" ]; then
+  # The key built into the desktop program, the one that updates itself (quelvo-monitor has no
+  # self-update and carries no key), must be the public half of the key it is signed with: the
+  # body of the PEM text (one line for an Ed25519 key) lies in the executable as it is.
+  corpo=$(sed -n '2p' "$pubkey")
+  if [ "$(wc -l < "$pubkey")" -ne 3 ] || [ -z "$corpo" ]; then
+    echo "A chave pública de $1 não é uma chave Ed25519: nada foi assinado." >&2
+    exit 1
+  fi
+  if ! grep -qaF -- "$corpo" "$portable/quelvo"; then
+    echo "A chave pública compilada em quelvo não é a metade pública de $1: nada foi assinado." \
+      "Uma versão assinada com essa chave recusaria todas as atualizações seguintes." >&2
+    exit 1
+  fi
   for exe in quelvo quelvo-monitor; do
     tools/sign.sh "$portable/$exe" "$key"
   done

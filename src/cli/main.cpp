@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "cli/TMonitorCli.h"
+#include "common/Version.h"
+
+QUELVO_PROGRAM_MARKER("quelvo-monitor");
 
 int main(int argc, char** argv) {
     // Once, before any thread starts. A peer that closes its connection is an error of that

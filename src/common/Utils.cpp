@@ -55,6 +55,51 @@ bool ParseVersion(std::string_view s, std::string& out) {
     return true;
 }
 
+// The longest name a program marker holds.
+constexpr size_t kMaxProgramName = 32;
+
+// The name of the program marker whose prefix starts at `at`: lower-case letters, digits and "-",
+// ended by a NUL; "" when the bytes there are no marker (the prefix alone, as the reader's own
+// copy of it is, or a name cut short).
+std::string_view ProgramNameAt(std::string_view bytes, size_t at) {
+    const size_t start = at + sizeof(QUELVO_PROGRAM_MARKER_PREFIX) - 1;
+    size_t end = start;
+    while (end < bytes.size() && end - start <= kMaxProgramName &&
+           ((bytes[end] >= 'a' && bytes[end] <= 'z') || (bytes[end] >= '0' && bytes[end] <= '9') ||
+            bytes[end] == '-')) {
+        ++end;
+    }
+    if (end == start || end - start > kMaxProgramName || end == bytes.size() ||
+        bytes[end] != '\0') {
+        return {};
+    }
+    return bytes.substr(start, end - start);
+}
+
+// Looks at every program marker in `bytes` that starts before `limit` and whose name, if any,
+// lies whole inside `bytes`; `name` keeps the one name found, `ambiguous` turns true at a second
+// one. Returns where the first marker not looked at starts (or where a prefix cut by the end of
+// `bytes` may start).
+size_t ScanProgramMarkers(std::string_view bytes, bool last, std::string& name, bool& ambiguous) {
+    const std::string_view prefix = QUELVO_PROGRAM_MARKER_PREFIX;
+    size_t at = 0;
+    while ((at = bytes.find(prefix, at)) != std::string_view::npos) {
+        if (!last && bytes.size() - at < prefix.size() + kMaxProgramName + 1) {
+            return at;  // its name may go on in the next block
+        }
+        const std::string_view found = ProgramNameAt(bytes, at);
+        if (!found.empty()) {
+            if (name.empty()) {
+                name = found;
+            } else if (name != found) {
+                ambiguous = true;
+            }
+        }
+        at += prefix.size();
+    }
+    return bytes.size() < prefix.size() ? 0 : bytes.size() - (prefix.size() - 1);
+}
+
 }  // namespace
 
 std::string ApplicationDir() {
@@ -191,6 +236,51 @@ std::string FileVersion(const std::string& path) {
         // An unreadable file has no version.
     }
     return {};
+}
+
+std::string VersionInBytes(std::string_view bytes) {
+    const std::string_view prefix = VersionMarkerPrefix();
+    constexpr size_t kTail = 64;
+    for (size_t at = bytes.find(prefix); at != std::string_view::npos;
+         at = bytes.find(prefix, at + prefix.size())) {
+        std::string version;
+        if (ParseVersion(bytes.substr(at + prefix.size(), kTail), version)) {
+            return version;
+        }
+    }
+    return {};
+}
+
+std::string ProgramInBytes(std::string_view bytes) {
+    std::string name;
+    bool ambiguous = false;
+    ScanProgramMarkers(bytes, true, name, ambiguous);
+    return ambiguous ? std::string() : name;
+}
+
+std::string FileProgram(const std::string& path) {
+    try {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) {
+            return {};
+        }
+        std::string name;
+        bool ambiguous = false;
+        // In blocks, keeping from each what the next may complete.
+        constexpr size_t kBlock = 1 << 20;
+        std::string window;
+        std::string chunk(kBlock, '\0');
+        while (in) {
+            in.read(chunk.data(), static_cast<std::streamsize>(kBlock));
+            const auto got = static_cast<size_t>(in.gcount());
+            window.append(chunk.data(), got);
+            const bool last = !in;
+            window.erase(0, ScanProgramMarkers(window, last, name, ambiguous));
+        }
+        return in.bad() || ambiguous ? std::string() : name;
+    } catch (...) {
+        return {};  // an unreadable file says no program
+    }
 }
 
 TDateTime FileCreationTime(const std::string& path) {

@@ -44,6 +44,15 @@ void EnsureDir(const std::string& dir);
 // "%d.%d.%d.%d" of the version marker compiled into an executable of this program; "" for a file
 // without one or that cannot be read. Never raises.
 std::string FileVersion(const std::string& path);
+// The same for the bytes of a file already read.
+std::string VersionInBytes(std::string_view bytes);
+
+// The name in the program marker compiled into an executable of ours (QUELVO_PROGRAM_MARKER:
+// "quelvo", "quelvo-monitor"); "" for a file without one, with markers of two different names, or
+// that cannot be read. Never raises.
+std::string FileProgram(const std::string& path);
+// The same for the bytes of a file already read.
+std::string ProgramInBytes(std::string_view bytes);
 
 // When the file was created (its birth time where the file system keeps one, else its last
 // modification), in local time. Raises std::system_error when the file cannot be examined.

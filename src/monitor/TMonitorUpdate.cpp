@@ -7,17 +7,21 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <string_view>
 
 #include "common/LocalDoAplicativo.h"
 #include "common/SafeFile.h"
+#include "common/TFileDescriptor.h"
 #include "common/TextTrim.h"
 #include "common/Utils.h"
+#include "common/Version.h"
 #include "monitor/EUpdateRefused.h"
 #include "monitor/TReleaseSignature.h"
 #include "site/TTravonHttp.h"
@@ -67,12 +71,10 @@ std::string SemBordas(std::string_view s) {
     return std::string(s.substr(b, e - b));
 }
 
-// The identity of an ELF file: magic, class, byte order, type and machine; empty when it is no
-// ELF or cannot be read.
-std::string IdentidadeElf(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::array<char, 20> h{};
-    if (!f.read(h.data(), h.size()) || h[0] != 0x7f || h[1] != 'E' || h[2] != 'L' || h[3] != 'F') {
+// The identity of an ELF image: magic, class, byte order, type and machine; empty when it is no
+// ELF.
+std::string IdentidadeElf(std::string_view h) {
+    if (h.size() < 20 || h[0] != 0x7f || h[1] != 'E' || h[2] != 'L' || h[3] != 'F') {
         return {};
     }
     // e_type (16..17) must say an executable or a position-independent one; its byte order is
@@ -85,38 +87,50 @@ std::string IdentidadeElf(const std::string& path) {
     return std::string{h[4], h[5], h[18], h[19]};
 }
 
-// Reads an unsigned field of `n` bytes at `pos` in the file's byte order.
-bool Campo(std::ifstream& f, uint64_t pos, int n, bool bigEndian, uint64_t& valor) {
-    unsigned char b[8] = {};
-    f.clear();
-    f.seekg(static_cast<std::streamoff>(pos));
-    if (!f.read(reinterpret_cast<char*>(b), n)) {
+// The same for a file on disk; empty when it cannot be read.
+std::string IdentidadeElfDoArquivo(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::array<char, 20> h{};
+    if (!f.read(h.data(), h.size())) {
+        return {};
+    }
+    return IdentidadeElf(std::string_view(h.data(), h.size()));
+}
+
+// Reads an unsigned field of `n` bytes at `pos` in the image's byte order.
+bool Campo(std::string_view img, uint64_t pos, int n, bool bigEndian, uint64_t& valor) {
+    if (pos > img.size() || img.size() - pos < static_cast<uint64_t>(n)) {
         return false;
     }
     valor = 0;
     for (int i = 0; i < n; ++i) {
-        valor |= static_cast<uint64_t>(b[bigEndian ? n - 1 - i : i]) << (8 * i);
+        const auto b = static_cast<unsigned char>(img[pos + (bigEndian ? n - 1 - i : i)]);
+        valor |= static_cast<uint64_t>(b) << (8 * i);
     }
     return true;
 }
 
-// Whether the file holds everything its ELF headers point at: the program header table, the
+// Whether the image holds everything its ELF headers point at: the program header table, the
 // section header table and every segment's bytes. A download cut anywhere is short of one.
-bool ElfCompleto(const std::string& path) {
-    std::error_code ec;
-    const uint64_t tamanho = fs::file_size(path, ec);
-    std::ifstream f(path, std::ios::binary);
-    unsigned char ident[6] = {};
-    if (ec || !f.read(reinterpret_cast<char*>(ident), sizeof ident)) {
+bool ElfCompleto(std::string_view img) {
+    if (img.size() < 6) {
         return false;
     }
-    const bool de64 = ident[4] == 2;
-    const bool big = ident[5] == 2;
+    const uint64_t tamanho = img.size();
+    const bool de64 = img[4] == 2;
+    const bool big = img[5] == 2;
     const int w = de64 ? 8 : 4;  // the width of an address or offset
     uint64_t phoff = 0, shoff = 0, phentsize = 0, phnum = 0, shentsize = 0, shnum = 0;
-    if (!Campo(f, de64 ? 32 : 28, w, big, phoff) || !Campo(f, de64 ? 40 : 32, w, big, shoff) ||
-        !Campo(f, de64 ? 54 : 42, 2, big, phentsize) || !Campo(f, de64 ? 56 : 44, 2, big, phnum) ||
-        !Campo(f, de64 ? 58 : 46, 2, big, shentsize) || !Campo(f, de64 ? 60 : 48, 2, big, shnum)) {
+    if (!Campo(img, de64 ? 32 : 28, w, big, phoff) || !Campo(img, de64 ? 40 : 32, w, big, shoff) ||
+        !Campo(img, de64 ? 54 : 42, 2, big, phentsize) ||
+        !Campo(img, de64 ? 56 : 44, 2, big, phnum) ||
+        !Campo(img, de64 ? 58 : 46, 2, big, shentsize) ||
+        !Campo(img, de64 ? 60 : 48, 2, big, shnum)) {
+        return false;
+    }
+    // An offset past the end already makes a short file; refusing it here also keeps the sums
+    // below from wrapping around.
+    if (phoff > tamanho || shoff > tamanho) {
         return false;
     }
     uint64_t fim = std::max(phoff + phnum * phentsize, shoff + shnum * shentsize);
@@ -126,13 +140,82 @@ bool ElfCompleto(const std::string& path) {
     for (uint64_t i = 0; i < phnum; ++i) {
         uint64_t offset = 0, filesz = 0;
         const uint64_t ph = phoff + i * phentsize;
-        if (!Campo(f, ph + (de64 ? 8 : 4), w, big, offset) ||
-            !Campo(f, ph + (de64 ? 32 : 16), w, big, filesz)) {
+        if (!Campo(img, ph + (de64 ? 8 : 4), w, big, offset) ||
+            !Campo(img, ph + (de64 ? 32 : 16), w, big, filesz)) {
+            return false;
+        }
+        if (offset > tamanho || filesz > tamanho) {
             return false;
         }
         fim = std::max(fim, offset + filesz);
     }
     return fim <= tamanho;
+}
+
+// The whole file, opened without following a link put at its name and without waiting on a pipe
+// put there; raises EUpdateRefused when it is no regular file or larger than any executable of
+// ours.
+std::string LerArquivo(const std::string& path) {
+    const TFileDescriptor f(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (f.get() < 0) {
+        throw EUpdateRefused(errno == ELOOP ? "o arquivo é um link simbólico"
+                                            : "o arquivo não pode ser lido");
+    }
+    struct stat st {};
+    if (::fstat(f.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        throw EUpdateRefused("o arquivo não é um arquivo comum");
+    }
+    const uint64_t limite = TTravonHttp::kMaxFileBytes + TReleaseSignature::kTamanhoBloco;
+    if (static_cast<uint64_t>(st.st_size) > limite) {
+        throw EUpdateRefused("o arquivo passa de " +
+                             std::to_string(TTravonHttp::kMaxFileBytes >> 20) + " MB");
+    }
+    std::string bytes(static_cast<size_t>(st.st_size), '\0');
+    size_t lidos = 0;
+    while (lidos < bytes.size()) {
+        const ssize_t n = ::read(f.get(), bytes.data() + lidos, bytes.size() - lidos);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            throw EUpdateRefused("o arquivo não pode ser lido");
+        }
+        lidos += static_cast<size_t>(n);
+    }
+    return bytes;
+}
+
+// Whether something is at the path, a link (even one that leads nowhere) included.
+bool HaAlgo(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Why the folder or the executable at `path` would let someone other than this user change what
+// the update installs; "" when nothing does.
+std::string Exposto(const std::string& path, bool pasta) {
+    struct stat st {};
+    const int r = pasta ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+    const std::string nome = (pasta ? "a pasta " : "o executável ") + path;
+    const std::string a = pasta ? "a" : "o";
+    if (r != 0) {
+        return nome + " não pode ser examinad" + a;
+    }
+    if (pasta ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode)) {
+        return nome + (pasta ? " não é uma pasta" : " não é um arquivo comum");
+    }
+    if (st.st_uid != ::geteuid()) {
+        return nome + " pertence a outro usuário";
+    }
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        return nome + " pode ser alterad" + a + " por outros usuários";
+    }
+    return {};
+}
+
+// The reason of a version that is not later than the running one.
+std::string NaoEMaisNova(const std::string& versao, const std::string& emUso) {
+    return "a versão " + versao + " não é mais nova que a " + emUso + ", em uso";
 }
 
 // A path between single quotes for the shell.
@@ -215,19 +298,31 @@ void TMonitorUpdate::Verificar(const TTravonHttpProxy& proxy) const {
 }
 
 void TMonitorUpdate::VerificarOuFalhar(const TTravonHttpProxy& proxy, std::string& aviso) const {
+    if (!SoDoUsuario(aviso)) {
+        return;
+    }
     // A download left waiting by an earlier check, or by an older version of this program that
     // kept unsigned ones, stays only while it may still be installed.
-    const std::string baixado = AppDir + kBaixado;
-    PendenteInstalavel(aviso);
+    const std::string pendente = PendenteInstalavel(aviso);
 
     const std::string site = "http://" + TServidores::Load(AppDir).Site;
     TTravonHttp http;
     http.Proxy = proxy;
     const std::string versaoSite = SemBordas(http.GetText(site + "/app/Quelvo.aspx"));
-    if (!TextoDeVersao(versaoSite) || versaoSite == FileVersion(Executavel)) {
+    if (!TextoDeVersao(versaoSite)) {
         return;
     }
-    if (FileExists(baixado) && versaoSite == FileVersion(baixado)) {
+    // Only a later version is fetched: anyone between us and the site could announce an old
+    // release, whose signature still verifies.
+    const std::string emUso = FileVersion(Executavel);
+    if (!NewerVersion(versaoSite, emUso)) {
+        if (versaoSite != emUso) {
+            aviso = "Atualização " + versaoSite +
+                    " disponível no site não foi baixada: " + NaoEMaisNova(versaoSite, emUso) + ".";
+        }
+        return;
+    }
+    if (pendente == versaoSite) {
         return;  // already waiting for the next start
     }
     // A build without a release key would only download to delete.
@@ -239,26 +334,28 @@ void TMonitorUpdate::VerificarOuFalhar(const TTravonHttpProxy& proxy, std::strin
         return;
     }
     const std::string baixando = AppDir + kBaixando;
+    // What an interrupted download left, or a link someone put at its name: the download writes
+    // a file of its own (and never follows a link there).
+    std::error_code ec;
+    fs::remove(baixando, ec);
     TTravonHttp download;
     download.Proxy = proxy;
     download.ConnectTimeout = 900000;
     download.GetFile(site + "/app/Quelvo.exe", baixando);
     // A download that came short of what the site announced, that this machine cannot run, that
-    // is not signed with our release key or not of the version announced is never offered.
+    // is not signed with our release key, not of this program or not of the version announced is
+    // never offered.
     try {
-        std::error_code ec;
         const std::string anunciado = download.ResponseHeader("Content-Length");
         const auto tamanho = fs::file_size(baixando, ec);
         if (ec || (!anunciado.empty() && anunciado != std::to_string(tamanho))) {
             throw EUpdateRefused("o arquivo veio incompleto");
         }
-        Conferir(baixando);
-        const std::string versaoBaixada = FileVersion(baixando);
+        const std::string versaoBaixada = Conferir(baixando);
         if (versaoBaixada != versaoSite) {
             throw EUpdateRefused("o arquivo é da versão " + versaoBaixada + ", não da anunciada");
         }
     } catch (const EUpdateRefused& e) {
-        std::error_code ec;
         fs::remove(baixando, ec);
         aviso = "Atualização " + versaoSite +
                 " baixada do site foi recusada e apagada: " + e.what() + ".";
@@ -267,44 +364,102 @@ void TMonitorUpdate::VerificarOuFalhar(const TTravonHttpProxy& proxy, std::strin
     // The executable keeps its permissions when the download takes its place.
     struct stat atual {};
     if (::stat(Executavel.c_str(), &atual) == 0) {
-        ::chmod(baixando.c_str(), atual.st_mode & 07777);
+        const TFileDescriptor f(::open(baixando.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (f.get() >= 0) {
+            ::fchmod(f.get(), atual.st_mode & 07777);
+        }
     }
     std::lock_guard lock(arquivos_);
-    std::error_code ec;
-    fs::remove(baixado, ec);
-    fs::rename(baixando, baixado);
+    fs::remove(CaminhoBaixado(), ec);
+    fs::rename(baixando, CaminhoBaixado());
 }
 
-bool TMonitorUpdate::ExecutavelDestaMaquina(const std::string& path) const {
-    const std::string desta = IdentidadeElf(Executavel);
-    return !desta.empty() && IdentidadeElf(path) == desta && ElfCompleto(path) &&
-           !FileVersion(path).empty();
+std::string TMonitorUpdate::Pergunta(const std::string& versao) {
+    return "Existe uma atualização desse aplicativo (versão " + versao +
+           "), deseja atualizar agora ?";
 }
 
-void TMonitorUpdate::Conferir(const std::string& path) const {
-    if (!ExecutavelDestaMaquina(path)) {
+std::string TMonitorUpdate::Conferir(const std::string& path) const {
+    const std::string bytes = LerArquivo(path);
+    const std::string desta = IdentidadeElfDoArquivo(Executavel);
+    if (desta.empty() || IdentidadeElf(bytes) != desta || !ElfCompleto(bytes) ||
+        VersionInBytes(bytes).empty()) {
         throw EUpdateRefused("o arquivo não é um executável completo desta máquina com versão");
     }
-    TReleaseSignature::ConferirArquivo(path, ChavePublica, TTravonHttp::kMaxFileBytes);
+    TReleaseSignature::Conferir(bytes, ChavePublica);
+    // The signature covers the markers: a release of our other program, signed with the same
+    // key, is still not this one.
+    const std::string programa = ProgramInBytes(bytes);
+    const std::string emUso = FileProgram(Executavel);
+    if (programa.empty()) {
+        throw EUpdateRefused("o arquivo não diz de que programa é");
+    }
+    if (programa != emUso) {
+        throw EUpdateRefused("o arquivo é do programa " + programa + ", não do " +
+                             (emUso.empty() ? std::string("que está em uso") : emUso));
+    }
+    const std::string versao = VersionInBytes(bytes);
+    const std::string versaoEmUso = FileVersion(Executavel);
+    if (!NewerVersion(versao, versaoEmUso)) {
+        throw EUpdateRefused(NaoEMaisNova(versao, versaoEmUso));
+    }
+    return versao;
 }
 
-bool TMonitorUpdate::PendenteInstalavel(std::string& aviso) const {
-    const std::string baixado = AppDir + kBaixado;
+int TMonitorUpdate::VerificarPelaLinhaDeComando(const std::string& arquivo,
+                                                std::ostream& erro) const {
+    try {
+        Conferir(arquivo);
+        return 0;
+    } catch (const std::exception& e) {
+        erro << "O arquivo " << arquivo << " não pode ser instalado: " << e.what() << ".\n";
+    }
+    return 1;
+}
+
+int TMonitorUpdate::OpcaoVerificar(const std::string& arquivo, std::ostream& erro) {
+    try {
+        const std::string executavel = RunningExecutable();
+        const TMonitorUpdate atualizacao(fs::path(executavel).parent_path().string() + "/",
+                                         executavel, ::getpid());
+        return atualizacao.VerificarPelaLinhaDeComando(arquivo, erro);
+    } catch (const std::exception& e) {
+        erro << "O arquivo " << arquivo << " não pode ser instalado: " << e.what() << ".\n";
+    }
+    return 1;
+}
+
+std::string TMonitorUpdate::PendenteInstalavel(std::string& aviso) const {
     std::lock_guard lock(arquivos_);
-    if (!FileExists(baixado)) {
-        return false;
+    if (!HaAlgo(CaminhoBaixado())) {
+        return {};
     }
     try {
-        Conferir(baixado);
-        return true;
+        return Conferir(CaminhoBaixado());
     } catch (const EUpdateRefused& e) {
-        const std::string versao = FileVersion(baixado);
+        // Its version only when it is a file: a pipe would never answer, a link leads elsewhere.
+        struct stat st {};
+        const std::string versao =
+            ::lstat(CaminhoBaixado().c_str(), &st) == 0 && S_ISREG(st.st_mode)
+                ? FileVersion(CaminhoBaixado())
+                : std::string();
         std::error_code ec;
-        fs::remove(baixado, ec);
+        fs::remove(CaminhoBaixado(), ec);
         aviso = "Atualização " + (versao.empty() ? std::string() : versao + " ") +
                 "baixada antes foi apagada sem ser instalada: " + e.what() + ".";
-        return false;
+        return {};
     }
+}
+
+bool TMonitorUpdate::SoDoUsuario(std::string& aviso) const {
+    std::string motivo = Exposto(AppDir, true);
+    if (motivo.empty()) {
+        motivo = Exposto(Executavel, false);
+    }
+    if (!motivo.empty()) {
+        aviso = "Atualização automática desligada: " + motivo + ".";
+    }
+    return motivo.empty();
 }
 
 void TMonitorUpdate::Avisar(const std::string& texto) const {
@@ -333,11 +488,11 @@ bool TMonitorUpdate::MayOfferUpdate(const TDateTime& hoje) const {
 }
 
 std::string TMonitorUpdate::Script() const {
-    const std::string baixado = AppDir + kBaixado;
     return "#!/bin/sh\n"
-           "# Instala a versão baixada do Quelvo: espera o programa terminar, põe o arquivo\n"
-           "# baixado no lugar do executável e o abre de novo. Se a troca falhar, abre a versão\n"
-           "# que já estava lá.\n"
+           "# Instala a versão baixada do Quelvo: espera o programa terminar, faz o programa\n"
+           "# conferir o arquivo baixado mais uma vez, põe o arquivo no lugar do executável e o\n"
+           "# abre de novo. Um arquivo que não passa na conferência é apagado. Se o arquivo for\n"
+           "# recusado ou a troca falhar, abre a versão que já estava lá.\n"
            "pid=" +
            std::to_string(Processo) +
            "\n"
@@ -350,9 +505,17 @@ std::string TMonitorUpdate::Script() const {
            "  kill -9 \"$pid\" 2>/dev/null\n"
            "  sleep 1\n"
            "fi\n"
-           "mv -f " +
-           Aspas(baixado) + " " + Aspas(Executavel) +
+           "if " +
+           Aspas(Executavel) + " " + kOpcaoVerificar + " " + Aspas(CaminhoBaixado()) +
+           " >/dev/null 2>&1; then\n"
+           "  mv -f " +
+           Aspas(CaminhoBaixado()) + " " + Aspas(Executavel) +
            "\n"
+           "else\n"
+           "  rm -f " +
+           Aspas(CaminhoBaixado()) +
+           "\n"
+           "fi\n"
            "cd " +
            Aspas(AppDir) + " || exit 1\n" + "exec " + Aspas(Executavel) +
            " </dev/null >/dev/null 2>&1\n";
@@ -365,28 +528,34 @@ bool TMonitorUpdate::OfferUpdate(
         return false;
     }
     try {
-        const std::string baixado = AppDir + kBaixado;
-        if (!FileExists(baixado) || FileVersion(baixado) == FileVersion(Executavel)) {
+        if (!HaAlgo(CaminhoBaixado())) {
+            return false;
+        }
+        std::string aviso;
+        if (!SoDoUsuario(aviso)) {
+            Avisar(aviso);
             return false;
         }
         // Verified again: the file may have changed on disk since its download, and once more
         // after the answer, which may have taken hours.
-        std::string aviso;
-        if (!PendenteInstalavel(aviso)) {
+        const std::string versao = PendenteInstalavel(aviso);
+        if (versao.empty()) {
             Avisar(aviso);
             return false;
         }
         if (!MayOfferUpdate(hoje)) {
             return false;
         }
-        const std::optional<bool> resposta = confirm(kPergunta);
+        const std::optional<bool> resposta = confirm(Pergunta(versao));
         if (resposta != true) {
             if (resposta == false) {
                 SaveTextFile(AppDir + kNaoAtualizar, FormatShortDate(hoje));
             }
             return false;
         }
-        if (!PendenteInstalavel(aviso)) {
+        // The user accepted that version: another one, however good, waits for the next start.
+        const std::string aceita = PendenteInstalavel(aviso);
+        if (aceita != versao) {
             Avisar(aviso);
             return false;
         }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,23 +19,32 @@
 namespace quelvo {
 
 // The program's self-update. In the background, at the monitoring start and every four hours, a
-// check asks the site for the current version and, when it differs from the running one (and
-// from a download already waiting), downloads the new executable beside the running one. At the
+// check asks the site for the current version and, when it is later than the running one (and
+// than a download already waiting), downloads the new executable beside the running one. At the
 // next start the program offers it; accepted, a small script waits until the program has ended,
-// moves the download over the executable's file and starts it again.
-// A download is kept only when it is a whole executable for this machine carrying the version the
-// site announced and a release signature that verifies with the program's release key (see
-// TReleaseSignature); anything else is deleted, never offered, and the log says why.
-// A copy installed by the package does not replace itself (the package manager updates it): for
-// it there is neither check nor offer.
+// has the program check the download once more, moves it over the executable's file and starts
+// it again.
+// A download is kept only when it is a whole executable for this machine, of this same program
+// (its program marker), carrying the version the site announced, later than the running one, and
+// a release signature that verifies with the program's release key (see TReleaseSignature);
+// anything else is deleted, never offered, and the log says why. The site is reached over plain
+// HTTP: a version that is not later is never downloaded, so an old release, signed as it is,
+// cannot be put back in place of a newer one.
+// All this holds only while nobody else can change the application folder or the executable: the
+// update works only when both belong to the user the program runs as and neither is writable by
+// its group or by others. A copy installed by the package does not replace itself (the package
+// manager updates it): for it there is neither check nor offer.
 class TMonitorUpdate {
 public:
     static constexpr const char* kBaixado = "QuelvoAtualizado.exe";
     static constexpr const char* kBaixando = "QuelvoAtualizado.exetemp";
     static constexpr const char* kNaoAtualizar = "Não Atualizar.txt";
     static constexpr const char* kScript = "Atualizar.sh";
-    static constexpr const char* kPergunta =
-        "Existe uma atualização desse aplicativo, deseja atualizar agora ?";
+    // `PROGRAMA --verificar-atualizacao ARQUIVO`: the check the installing script asks for.
+    static constexpr const char* kOpcaoVerificar = "--verificar-atualizacao";
+
+    // The offer's question, naming the version it installs.
+    static std::string Pergunta(const std::string& versao);
 
     // `executavel`: the running executable's path; `processo`: the process the install waits
     // for (this one).
@@ -76,13 +86,19 @@ public:
     // False when the user declined on that day.
     bool MayOfferUpdate(const TDateTime& hoje) const;
 
-    // Whether the file is a whole executable for this machine (ELF, the running executable's
-    // class, byte order and architecture, every table and segment present) carrying a version
-    // marker.
-    bool ExecutavelDestaMaquina(const std::string& path) const;
-    // Raises EUpdateRefused, saying why, unless the file may be installed: an executable for this
-    // machine (above) whose release signature verifies with ChavePublica.
-    void Conferir(const std::string& path) const;
+    // Raises EUpdateRefused, saying why, unless the file may replace the running executable: a
+    // regular file (not reached through a link at its name) that is a whole executable for this
+    // machine (ELF, the running executable's class, byte order and architecture, every table and
+    // segment present) with a version marker, whose release signature verifies with ChavePublica,
+    // whose program marker names the running program, and whose version is later than the running
+    // one. The file is read once; every test is made on those bytes. Returns its version.
+    std::string Conferir(const std::string& path) const;
+    // The program's `--verificar-atualizacao ARQUIVO`: 0 when Conferir accepts the file; 1
+    // otherwise, with one line on `erro` saying why.
+    int VerificarPelaLinhaDeComando(const std::string& arquivo, std::ostream& erro) const;
+    // The same for the running executable (its folder, its markers, its built-in release key):
+    // what `main` runs for the option, before anything else.
+    static int OpcaoVerificar(const std::string& arquivo, std::ostream& erro);
     // The installing script's text; raises std::runtime_error for a path a script cannot hold.
     std::string Script() const;
 
@@ -90,10 +106,16 @@ private:
     // `aviso` takes the line the check leaves for the log.
     void VerificarOuFalhar(const TTravonHttpProxy& proxy, std::string& aviso) const;
     void Reaproveitar();
-    // Whether the download waiting in "QuelvoAtualizado.exe" may still be installed; one that
-    // may not is deleted and `aviso` says why. False, without a word, when there is none.
-    bool PendenteInstalavel(std::string& aviso) const;
+    // The version of the download waiting in "QuelvoAtualizado.exe" while it may still be
+    // installed; one that may not is deleted, `aviso` says why, and the result is "". "", without
+    // a word, when there is none.
+    std::string PendenteInstalavel(std::string& aviso) const;
+    // Whether the application folder and the executable are the user's alone; `aviso` says why
+    // not.
+    bool SoDoUsuario(std::string& aviso) const;
     void Avisar(const std::string& texto) const;
+    // "QuelvoAtualizado.exe" in the application folder.
+    std::string CaminhoBaixado() const { return AppDir + kBaixado; }
 
     struct Verificacao {
         std::thread thread;

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "certificates/OpenSslHandles.h"
+#include "monitor/ChaveDeLancamento.h"
 #include "monitor/EUpdateRefused.h"
 
 namespace quelvo {
@@ -14,12 +15,6 @@ namespace quelvo {
 namespace {
 
 constexpr size_t kCampoTamanho = 4;
-
-// The PEM text of the release public key, made by the build from the key file it was given
-// (an empty text when there was none).
-constexpr char kChaveDoPrograma[] =
-#include "ReleasePublicKey.inc"
-    ;
 
 EvpPkeyPtr ChavePublica(std::string_view pem) {
     if (pem.empty()) {
@@ -47,7 +42,7 @@ uint32_t LerTamanho(std::string_view campo) {
 }  // namespace
 
 std::string_view TReleaseSignature::ChaveDoPrograma() {
-    return {kChaveDoPrograma, sizeof kChaveDoPrograma - 1};
+    return ChaveDeLancamentoDoPrograma();
 }
 
 void TReleaseSignature::Conferir(std::string_view arquivo, std::string_view chavePublicaPem) {

@@ -26,7 +26,8 @@ public:
     static constexpr size_t kTamanhoBloco = 2 * kMarca.size() + kTamanhoAssinatura + 4;
 
     // The release public key (PEM) this build trusts: src/monitor/release-public-key.pem or the
-    // file the build option QUELVO_RELEASE_PUBKEY named. Empty when the build was given none.
+    // file the build option QUELVO_RELEASE_PUBKEY named (ChaveDeLancamentoDoPrograma). Empty when
+    // the build was given none.
     static std::string_view ChaveDoPrograma();
 
     // Raises EUpdateRefused, saying why, unless the text is an Ed25519 public key in PEM form

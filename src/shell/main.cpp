@@ -7,11 +7,15 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iostream>
 #include <memory>
 #include <string>
 
 #include "common/LocalDoAplicativo.h"
 #include "common/Utils.h"
+#include "common/Version.h"
+#include "monitor/TMonitorUpdate.h"
 #include "shell/TAplicacao.h"
 #include "shell/TF_Principal.h"
 #include "shell/TInstanciaUnica.h"
@@ -20,7 +24,15 @@
 
 using namespace quelvo;
 
+QUELVO_PROGRAM_MARKER("quelvo");
+
 int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], TMonitorUpdate::kOpcaoVerificar) == 0) {
+        // The installing script asks, right before it moves a download over this executable,
+        // whether the download is still a release of this program later than this one. No
+        // window, no other copy asked to end: only the answer.
+        return TMonitorUpdate::OpcaoVerificar(argv[2], std::cerr);
+    }
     // Once, before any thread starts. A peer that closes its connection is an error of that
     // call, never the end of the program.
     std::signal(SIGPIPE, SIG_IGN);

@@ -594,7 +594,10 @@ std::string TTravonHttp::PostText(const std::string& url) {
 }
 
 void TTravonHttp::GetFile(const std::string& url, const std::string& fileName) {
-    TFileDescriptor file(::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    // A link put at the file's name is never followed: the answer would overwrite whatever file
+    // it leads to.
+    TFileDescriptor file(
+        ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (file.get() < 0) {
         throw ETravonHttpError("Não foi possível criar o arquivo \"" + fileName + "\".");
     }

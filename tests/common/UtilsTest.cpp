@@ -104,9 +104,73 @@ TEST(Utils, FileVersionReadsTheMarkerOfAnyFile) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(FileVersion(dir.Write("prog", c.content)), c.expected) << c.content.substr(0, 40);
+        EXPECT_EQ(VersionInBytes(c.content), c.expected) << c.content.substr(0, 40);
     }
     EXPECT_EQ(FileVersion(dir.File("missing")), "");
     EXPECT_EQ(FileVersion(dir.path().string()), "");  // a folder
+}
+
+TEST(Utils, FileProgramReadsTheProgramMarker) {
+    TempDir dir;
+    const std::string prefix = QUELVO_PROGRAM_MARKER_PREFIX;
+    const std::string nul(1, '\0');
+    const struct {
+        std::string content;
+        const char* expected;
+    } cases[] = {
+        {"junk" + prefix + "quelvo" + nul + "tail", "quelvo"},
+        {prefix + "quelvo-monitor" + nul, "quelvo-monitor"},
+        // The reader's own copy of the prefix names nothing.
+        {prefix + nul + prefix + "quelvo" + nul, "quelvo"},
+        {prefix + "quelvo" + nul + prefix + "quelvo" + nul, "quelvo"},
+        // Two programs in one file: neither.
+        {prefix + "quelvo" + nul + prefix + "quelvo-monitor" + nul, ""},
+        {std::string(3 << 20, 'x') + prefix + "quelvo" + nul, "quelvo"},  // past the first block
+        {std::string((1 << 20) - 5, 'x') + prefix + "quelvo" + nul, "quelvo"},  // across blocks
+        {std::string((1 << 20) - 20, 'x') + prefix + "quelvo" + nul + std::string(1 << 20, 'y') +
+             prefix + "quelvo-monitor" + nul,
+         ""},
+        {prefix + "quelvo", ""},                    // not ended
+        {prefix + "Quelvo" + nul, ""},              // not a name of ours
+        {prefix + std::string(33, 'q') + nul, ""},  // too long
+        {prefix + std::string(32, 'q') + nul, "qqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqq"},
+        {"no marker here", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FileProgram(dir.Write("prog", c.content)), c.expected) << c.content.substr(0, 40);
+        EXPECT_EQ(ProgramInBytes(c.content), c.expected) << c.content.substr(0, 40);
+    }
+    EXPECT_EQ(FileProgram(dir.File("missing")), "");
+    EXPECT_EQ(FileProgram(dir.path().string()), "");  // a folder
+}
+
+TEST(Utils, NewerVersionComparesTheFourNumbers) {
+    const struct {
+        const char* candidate;
+        const char* current;
+        bool newer;
+    } cases[] = {
+        {"1.7.0.0", "1.6.0.0", true},
+        {"1.6.0.1", "1.6.0.0", true},
+        {"2.0.0.0", "1.65535.65535.65535", true},
+        {"1.10.0.0", "1.9.0.0", true},  // as numbers, not as text
+        {"1.9.0.0", "1.10.0.0", false},
+        {"1.6.0.0", "1.6.0.0", false},
+        {"01.6.0.0", "1.6.0.0", false},  // the same numbers
+        {"1.4.0.0", "1.6.0.0", false},
+        {"1.7.0.0", "", true},  // a running executable without a version
+        {"", "1.6.0.0", false},
+        {"1.7.0", "1.6.0.0", false},
+        {"1.7.0.0.1", "1.6.0.0", false},
+        {"1.70000.0.0", "1.6.0.0", false},
+        {"<html>", "1.6.0.0", false},
+        {"1.7.0.0", "x", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(NewerVersion(c.candidate, c.current), c.newer)
+            << c.candidate << " / " << c.current;
+    }
 }
 
 TEST(Utils, FileCreationTimeIsLocalAndFailsForMissingFiles) {

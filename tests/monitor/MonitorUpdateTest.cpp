@@ -1,5 +1,6 @@
 #include "monitor/TMonitorUpdate.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -31,10 +32,9 @@ namespace fs = std::filesystem;
 using test::ReleaseKey;
 using test::TempDir;
 
-// Our release key, and one that is not ours.
+// Our release key (the one the stand-ins of our releases trust), and one that is not ours.
 const ReleaseKey& Nossa() {
-    static const ReleaseKey chave;
-    return chave;
+    return ReleaseKey::DosProgramasDeTeste();
 }
 const ReleaseKey& Outra() {
     static const ReleaseKey chave;
@@ -54,13 +54,24 @@ std::string Remarcado(std::string bytes, const std::string& de, const std::strin
 }
 
 // A small real executable of this machine with the version marker of `versao` (same length as
-// this build's).
-std::string Executavel(const std::string& versao, bool outraMaquina = false) {
-    std::string bytes = Remarcado(ReadWholeFile(QUELVO_VERSIONED_STUB), QUELVO_VERSION, versao);
+// this build's), of the desktop program or, with `monitor`, of the headless one.
+std::string Executavel(const std::string& versao, bool outraMaquina = false, bool monitor = false) {
+    std::string bytes =
+        Remarcado(ReadWholeFile(monitor ? QUELVO_MONITOR_VERSIONED_STUB : QUELVO_VERSIONED_STUB),
+                  QUELVO_VERSION, versao);
     if (outraMaquina) {
         bytes[18] = 0x28;  // ARM
         bytes[19] = 0;
     }
+    return bytes;
+}
+
+// The bytes with the program marker made unreadable (same length).
+std::string SemPrograma(std::string bytes) {
+    const std::string marca = std::string("QUELVO-PROGRAMA=quelvo") + '\0';
+    const size_t at = bytes.find(marca);
+    EXPECT_NE(at, std::string::npos);
+    bytes.replace(at, marca.size(), std::string("QUELVO-PROGRAMX=quelvo") + '\0');
     return bytes;
 }
 
@@ -109,6 +120,8 @@ std::string TamanhoDeclarado(std::string assinado, uint32_t tamanho) {
 struct Mundo {
     Mundo() {
         fs::create_directories(dir.File("pasta d'água"));
+        // The user's alone, whatever the umask: the update works only there.
+        fs::permissions(dir.File("pasta d'água"), fs::perms(0755));
         app = dir.File("pasta d'água") + "/";
         WriteFileAtomic(app + "Servidores.ini", "[Servidores]\r\nSite=" + site.HostPort() + "\r\n");
         exe = app + "quelvo";
@@ -130,6 +143,9 @@ struct Mundo {
             n += r.path == "/app/Quelvo.exe";
         }
         return n;
+    }
+    bool HaBaixado() const {
+        return fs::exists(fs::symlink_status(app + TMonitorUpdate::kBaixado));
     }
     std::string Pendente() const {
         return FileExists(app + TMonitorUpdate::kBaixado)
@@ -155,6 +171,21 @@ struct Mundo {
     std::vector<std::string> log;
 };
 
+// The log's lines of a refused download, of a refused waiting file and of a version not fetched.
+std::string Recusada(const std::string& versao, const std::string& motivo) {
+    return "Atualização " + versao + " baixada do site foi recusada e apagada: " + motivo + ".";
+}
+std::string ApagadaAntes(const std::string& versao, const std::string& motivo) {
+    return "Atualização " + versao + " baixada antes foi apagada sem ser instalada: " + motivo +
+           ".";
+}
+std::string NaoBaixada(const std::string& versao, const std::string& motivo) {
+    return "Atualização " + versao + " disponível no site não foi baixada: " + motivo + ".";
+}
+std::string NaoEMaisNova(const std::string& versao) {
+    return "a versão " + versao + " não é mais nova que a 1.6.0.0, em uso";
+}
+
 TEST(MonitorUpdate, TheCheckKeepsOnlyOurSignedExecutablesForThisMachine) {
     const std::string v17 = Executavel("1.7.0.0");
     const std::string assinado17 = Assinado(v17);
@@ -171,41 +202,57 @@ TEST(MonitorUpdate, TheCheckKeepsOnlyOurSignedExecutablesForThisMachine) {
         std::string jaPendente;  // a download already waiting ("" none)
         int downloads;
         std::string pendente;  // version waiting afterwards ("" none)
-        std::string aviso;     // why the log says the check refused a file ("" nothing refused)
+        std::string log;       // the line the check leaves in the log ("" none)
     } casos[] = {
         {"same version", "1.6.0.0", Assinado(Executavel("1.6.0.0")), "", 0, "", ""},
         {"newer", "1.7.0.0\r\n", assinado17, "", 1, "1.7.0.0", ""},
-        {"lower, offered like a newer one", " 1.4.0.0 ", Assinado(Executavel("1.4.0.0")), "", 1,
-         "1.4.0.0", ""},
+        // Anyone between us and the site could announce an old release: its signature verifies.
+        {"lower, never downloaded", " 1.4.0.0 ", Assinado(Executavel("1.4.0.0")), "", 0, "",
+         NaoBaixada("1.4.0.0", NaoEMaisNova("1.4.0.0"))},
+        {"lower, while a newer one waits", "1.5.0.0", Assinado(Executavel("1.5.0.0")), assinado17,
+         0, "1.7.0.0", NaoBaixada("1.5.0.0", NaoEMaisNova("1.5.0.0"))},
+        {"an older one waiting", "1.6.0.0", "", Assinado(Executavel("1.5.0.0")), 0, "",
+         ApagadaAntes("1.5.0.0", NaoEMaisNova("1.5.0.0"))},
+        {"the running version waiting", "1.6.0.0", "", Assinado(Executavel("1.6.0.0")), 0, "",
+         ApagadaAntes("1.6.0.0", NaoEMaisNova("1.6.0.0"))},
         {"already downloaded", "1.7.0.0", assinado17, assinado17, 0, "1.7.0.0", ""},
         {"another version than the one waiting", "1.8.0.0", Assinado(Executavel("1.8.0.0")),
          assinado17, 1, "1.8.0.0", ""},
         {"an error page is no version", "<html>Erro</html>", assinado17, "", 0, "", ""},
-        {"unsigned", "1.7.0.0", v17, "", 1, "", semAssinatura},
-        {"signed with another key", "1.7.0.0", Outra().Sign(v17), "", 1, "", naoConfere},
+        {"unsigned", "1.7.0.0", v17, "", 1, "", Recusada("1.7.0.0", semAssinatura)},
+        {"signed with another key", "1.7.0.0", Outra().Sign(v17), "", 1, "",
+         Recusada("1.7.0.0", naoConfere)},
         {"a byte of the code changed after signing", "1.7.0.0",
-         ByteTrocado(assinado17, NoCodigo(assinado17) + 4), "", 1, "", naoConfere},
+         ByteTrocado(assinado17, NoCodigo(assinado17) + 4), "", 1, "",
+         Recusada("1.7.0.0", naoConfere)},
         {"the version marker changed after signing", "1.8.0.0",
-         Remarcado(assinado17, "1.7.0.0", "1.8.0.0"), "", 1, "", naoConfere},
+         Remarcado(assinado17, "1.7.0.0", "1.8.0.0"), "", 1, "", Recusada("1.8.0.0", naoConfere)},
         {"a byte of the signature changed", "1.7.0.0", ByteTrocado(assinado17, v17.size() + 20), "",
-         1, "", naoConfere},
+         1, "", Recusada("1.7.0.0", naoConfere)},
         {"a block that says 65 bytes of signature", "1.7.0.0", TamanhoDeclarado(assinado17, 65), "",
-         1, "", tamanhoErrado},
+         1, "", Recusada("1.7.0.0", tamanhoErrado)},
         {"a block with a signature one byte short", "1.7.0.0",
          assinado17.substr(0, v17.size() + 16) + assinado17.substr(v17.size() + 17), "", 1, "",
-         tamanhoErrado},
+         Recusada("1.7.0.0", tamanhoErrado)},
         {"a block with a signature one byte long", "1.7.0.0",
          TamanhoDeclarado(
              assinado17.substr(0, v17.size() + 80) + "x" + assinado17.substr(v17.size() + 80), 65),
-         "", 1, "", tamanhoErrado},
+         "", 1, "", Recusada("1.7.0.0", tamanhoErrado)},
         {"signed, but not the version announced", "1.8.0.0", assinado17, "", 1, "",
-         "o arquivo é da versão 1.7.0.0, não da anunciada"},
+         Recusada("1.8.0.0", "o arquivo é da versão 1.7.0.0, não da anunciada")},
+        // Our releases of both programs are signed with the same key.
+        {"a signed release of the headless program", "1.7.0.0",
+         Assinado(Executavel("1.7.0.0", false, true)), "", 1, "",
+         Recusada("1.7.0.0", "o arquivo é do programa quelvo-monitor, não do quelvo")},
+        {"a signed release that does not say which program it is", "1.7.0.0",
+         Assinado(SemPrograma(v17)), "", 1, "",
+         Recusada("1.7.0.0", "o arquivo não diz de que programa é")},
         {"another machine's executable", "1.7.0.0", Assinado(Executavel("1.7.0.0", true)), "", 1,
-         "", naoExecutavel},
+         "", Recusada("1.7.0.0", naoExecutavel)},
         {"a Windows executable", "1.7.0.0", Assinado("MZ\x90" + std::string(600, '\0')), "", 1, "",
-         naoExecutavel},
+         Recusada("1.7.0.0", naoExecutavel)},
         {"an executable without a version marker", "1.7.0.0", Assinado(v17.substr(0, 200)), "", 1,
-         "", naoExecutavel},
+         "", Recusada("1.7.0.0", naoExecutavel)},
     };
     for (const auto& c : casos) {
         Mundo m;
@@ -218,15 +265,9 @@ TEST(MonitorUpdate, TheCheckKeepsOnlyOurSignedExecutablesForThisMachine) {
         EXPECT_EQ(m.Pendente(), c.pendente) << c.what;
         EXPECT_FALSE(FileExists(m.app + TMonitorUpdate::kBaixando))
             << c.what << ": a refused download stays behind";
-        if (c.aviso.empty()) {
-            EXPECT_TRUE(m.Log().empty()) << c.what;
-        } else {
-            EXPECT_EQ(m.Log(), std::vector<std::string>{"Atualização " + Trim(c.versaoSite) +
-                                                        " baixada do site foi recusada e "
-                                                        "apagada: " +
-                                                        c.aviso + "."})
-                << c.what;
-        }
+        EXPECT_EQ(m.Log(),
+                  c.log.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.log})
+            << c.what;
         if (!c.pendente.empty() && c.downloads > 0) {
             struct stat st {};
             ASSERT_EQ(::stat((m.app + TMonitorUpdate::kBaixado).c_str(), &st), 0);
@@ -332,31 +373,57 @@ TEST(MonitorUpdate, TheCheckRunsOnItsOwnThread) {
 TEST(MonitorUpdate, TheOfferAndWhenItIsMade) {
     const TDateTime hoje = TDateTime::FromDate(2026, 12, 10);
     const std::string assinado17 = Assinado(Executavel("1.7.0.0"));
+    enum class Como { Arquivo, Link, Pipe };
     const struct {
         const char* what;
-        std::string pendente;      // the waiting file ("" none)
+        std::string pendente;  // the waiting file ("" none)
+        Como como;             // put there as a file, or a link to a file of those bytes, or a pipe
         const char* naoAtualizar;  // "Não Atualizar.txt" (nullptr: none)
         bool pergunta;
-        std::string aviso;  // why the file was deleted without an offer ("" it was not)
+        std::string log;  // why the file was deleted without an offer ("" it was not)
     } casos[] = {
-        {"nothing downloaded", "", nullptr, false, ""},
-        {"the running version", Assinado(Executavel("1.6.0.0")), nullptr, false, ""},
-        {"a newer one", assinado17, nullptr, true, ""},
-        {"declined today", assinado17, "10/12/2026\r\n", false, ""},
-        {"declined yesterday", assinado17, "09/12/2026\r\n", true, ""},
-        {"a file that is not a date", assinado17, "amanhã\r\n", true, ""},
-        {"not for this machine", Assinado(Executavel("1.7.0.0", true)), nullptr, false,
-         "o arquivo não é um executável completo desta máquina com versão"},
-        {"an unsigned one, from an older version", Executavel("1.7.0.0"), nullptr, false,
-         "o arquivo não tem assinatura de lançamento"},
-        {"changed on disk since its download", ByteTrocado(assinado17, NoCodigo(assinado17)),
+        {"nothing downloaded", "", Como::Arquivo, nullptr, false, ""},
+        {"a newer one", assinado17, Como::Arquivo, nullptr, true, ""},
+        {"declined today", assinado17, Como::Arquivo, "10/12/2026\r\n", false, ""},
+        {"declined yesterday", assinado17, Como::Arquivo, "09/12/2026\r\n", true, ""},
+        {"a file that is not a date", assinado17, Como::Arquivo, "amanhã\r\n", true, ""},
+        {"the running version", Assinado(Executavel("1.6.0.0")), Como::Arquivo, nullptr, false,
+         ApagadaAntes("1.6.0.0", NaoEMaisNova("1.6.0.0"))},
+        {"an older one", Assinado(Executavel("1.5.0.0")), Como::Arquivo, nullptr, false,
+         ApagadaAntes("1.5.0.0", NaoEMaisNova("1.5.0.0"))},
+        {"the headless program's", Assinado(Executavel("1.7.0.0", false, true)), Como::Arquivo,
          nullptr, false,
-         "a assinatura do arquivo não confere com a chave de lançamento deste programa"},
+         ApagadaAntes("1.7.0.0", "o arquivo é do programa quelvo-monitor, não do quelvo")},
+        {"not for this machine", Assinado(Executavel("1.7.0.0", true)), Como::Arquivo, nullptr,
+         false,
+         ApagadaAntes("1.7.0.0",
+                      "o arquivo não é um executável completo desta máquina com versão")},
+        {"an unsigned one, from an older version", Executavel("1.7.0.0"), Como::Arquivo, nullptr,
+         false, ApagadaAntes("1.7.0.0", "o arquivo não tem assinatura de lançamento")},
+        {"changed on disk since its download", ByteTrocado(assinado17, NoCodigo(assinado17)),
+         Como::Arquivo, nullptr, false,
+         ApagadaAntes("1.7.0.0",
+                      "a assinatura do arquivo não confere com a chave de lançamento deste "
+                      "programa")},
+        // Whoever put the link there chose what it leads to, and may change it after the check.
+        {"a link to a signed release", assinado17, Como::Link, nullptr, false,
+         "Atualização baixada antes foi apagada sem ser instalada: o arquivo é um link "
+         "simbólico."},
+        {"a pipe", "", Como::Pipe, nullptr, false,
+         "Atualização baixada antes foi apagada sem ser instalada: o arquivo não é um arquivo "
+         "comum."},
     };
     for (const auto& c : casos) {
         Mundo m;
-        if (!c.pendente.empty()) {
-            WriteFileAtomic(m.app + TMonitorUpdate::kBaixado, c.pendente, 0755);
+        const std::string baixado = m.app + TMonitorUpdate::kBaixado;
+        const std::string alvo = m.dir.File("alvo");
+        if (c.como == Como::Link) {
+            WriteFileAtomic(alvo, c.pendente, 0755);
+            fs::create_symlink(alvo, baixado);
+        } else if (c.como == Como::Pipe) {
+            ASSERT_EQ(::mkfifo(baixado.c_str(), 0600), 0);
+        } else if (!c.pendente.empty()) {
+            WriteFileAtomic(baixado, c.pendente, 0755);
         }
         if (c.naoAtualizar) {
             WriteFileAtomic(m.app + TMonitorUpdate::kNaoAtualizar, c.naoAtualizar);
@@ -372,23 +439,102 @@ TEST(MonitorUpdate, TheOfferAndWhenItIsMade) {
         EXPECT_EQ(perguntas.size(), c.pergunta ? 1u : 0u) << c.what;
         if (c.pergunta) {
             EXPECT_EQ(perguntas[0],
-                      "Existe uma atualização desse aplicativo, deseja atualizar agora ?");
+                      "Existe uma atualização desse aplicativo (versão 1.7.0.0), deseja atualizar "
+                      "agora ?");
             // Declined: not again on the same day.
             EXPECT_EQ(ReadWholeFile(m.app + TMonitorUpdate::kNaoAtualizar), "10/12/2026\r\n");
             EXPECT_FALSE(m.Atualizacao()->MayOfferUpdate(hoje));
             EXPECT_TRUE(m.Atualizacao()->MayOfferUpdate(TDateTime::FromDate(2026, 12, 11)));
         }
-        if (c.aviso.empty()) {
+        if (c.log.empty()) {
             EXPECT_TRUE(m.Log().empty()) << c.what;
-            EXPECT_EQ(FileExists(m.app + TMonitorUpdate::kBaixado), !c.pendente.empty()) << c.what;
+            EXPECT_EQ(m.HaBaixado(), !c.pendente.empty()) << c.what;
         } else {
-            EXPECT_EQ(m.Log(), std::vector<std::string>{"Atualização 1.7.0.0 baixada antes foi "
-                                                        "apagada sem ser instalada: " +
-                                                        c.aviso + "."})
-                << c.what;
-            EXPECT_FALSE(FileExists(m.app + TMonitorUpdate::kBaixado)) << c.what;
+            EXPECT_EQ(m.Log(), std::vector<std::string>{c.log}) << c.what;
+            EXPECT_FALSE(m.HaBaixado()) << c.what;
+        }
+        if (c.como == Como::Link) {
+            EXPECT_EQ(ReadWholeFile(alvo), c.pendente) << c.what << ": what the link led to";
         }
     }
+}
+
+// The update is checked in one moment and installed in another: only a folder and an executable
+// that nobody else can change keep what was checked the thing that runs. Elsewhere there is
+// neither check nor offer, and the log says why.
+TEST(MonitorUpdate, TheUpdateWorksOnlyInAFolderOfTheUserAlone) {
+    const uid_t outro = 65534;  // nobody
+    const struct {
+        const char* what;
+        fs::perms pasta;
+        fs::perms executavel;
+        bool pastaDeOutro;
+        bool executavelDeOutro;
+        std::string motivo;  // "{pasta}" and "{exe}" stand for the paths
+    } casos[] = {
+        {"a folder its group may write", fs::perms(0775), fs::perms(0751), false, false,
+         "a pasta {pasta} pode ser alterada por outros usuários"},
+        {"a folder anyone may write", fs::perms(01777), fs::perms(0751), false, false,
+         "a pasta {pasta} pode ser alterada por outros usuários"},
+        {"an executable its group may write", fs::perms(0755), fs::perms(0771), false, false,
+         "o executável {exe} pode ser alterado por outros usuários"},
+        {"an executable anyone may write", fs::perms(0755), fs::perms(0757), false, false,
+         "o executável {exe} pode ser alterado por outros usuários"},
+        {"another user's folder", fs::perms(0755), fs::perms(0751), true, false,
+         "a pasta {pasta} pertence a outro usuário"},
+        {"another user's executable", fs::perms(0755), fs::perms(0751), false, true,
+         "o executável {exe} pertence a outro usuário"},
+    };
+    for (const auto& c : casos) {
+        Mundo m;
+        m.site.SetVersion("1.7.0.0", Assinado(Executavel("1.7.0.0")));
+        WriteFileAtomic(m.app + TMonitorUpdate::kBaixado, Assinado(Executavel("1.8.0.0")), 0755);
+        fs::permissions(m.app, c.pasta);
+        fs::permissions(m.exe, c.executavel);
+        if ((c.pastaDeOutro && ::chown(m.app.c_str(), outro, static_cast<gid_t>(-1)) != 0) ||
+            (c.executavelDeOutro && ::chown(m.exe.c_str(), outro, static_cast<gid_t>(-1)) != 0)) {
+            continue;  // only root can give a file away
+        }
+        std::string motivo = c.motivo;
+        if (const size_t at = motivo.find("{pasta}"); at != std::string::npos) {
+            motivo.replace(at, 7, m.app);
+        }
+        if (const size_t at = motivo.find("{exe}"); at != std::string::npos) {
+            motivo.replace(at, 5, m.exe);
+        }
+        const std::string linha = "Atualização automática desligada: " + motivo + ".";
+        auto atualizacao = m.Atualizacao();
+        atualizacao->Verificar({});
+        EXPECT_TRUE(m.site.Requests().empty()) << c.what;
+        EXPECT_EQ(m.Log(), std::vector<std::string>{linha}) << c.what;
+        bool perguntou = false;
+        EXPECT_FALSE(atualizacao->OfferUpdate(
+            [&](const std::string&) {
+                perguntou = true;
+                return false;
+            },
+            TDateTime::Now()))
+            << c.what;
+        EXPECT_FALSE(perguntou) << c.what;
+        EXPECT_EQ(m.Log(), (std::vector<std::string>{linha, linha})) << c.what;
+        EXPECT_FALSE(FileExists(m.app + TMonitorUpdate::kScript)) << c.what;
+        // Left as it is: the folder's owner decides.
+        EXPECT_EQ(m.Pendente(), "1.8.0.0") << c.what;
+        fs::permissions(m.app, fs::perms(0755));
+    }
+}
+
+// A link put at the name the download is written to would have the site's answer overwrite the
+// file it leads to.
+TEST(MonitorUpdate, TheDownloadNeverFollowsALinkAtItsName) {
+    Mundo m;
+    const std::string vitima = m.dir.Write("vitima", "não pode mudar");
+    fs::create_symlink(vitima, m.app + TMonitorUpdate::kBaixando);
+    m.site.SetVersion("1.7.0.0", Assinado(Executavel("1.7.0.0")));
+    m.Atualizacao()->Verificar({});
+    EXPECT_TRUE(m.dir.Read("vitima") == "não pode mudar") << "the file the link led to changed";
+    EXPECT_EQ(m.Pendente(), "1.7.0.0");
+    EXPECT_TRUE(m.Log().empty());
 }
 
 TEST(MonitorUpdate, AnInstalledCopyNeitherChecksNorOffers) {
@@ -525,6 +671,99 @@ TEST(MonitorUpdate, TheFileIsVerifiedAgainAfterTheAnswer) {
                            "Atualização 1.7.0.0 baixada antes foi apagada sem ser instalada: a "
                            "assinatura do arquivo não confere com a chave de lançamento deste "
                            "programa."});
+}
+
+// The installing script has the program check the file once more right before the move: what
+// took the download's place after the answer (the script waits for the program to end) is
+// deleted, and the program that was there starts again.
+TEST(MonitorUpdate, TheInstallingScriptMovesOnlyAFileThatStillPassesTheCheck) {
+    const std::string assinado17 = Assinado(Executavel("1.7.0.0"));
+    enum class Como { Arquivo, Link };
+    const struct {
+        const char* what;
+        std::string bytes;
+        Como como;
+    } casos[] = {
+        {"a file changed after the answer", ByteTrocado(assinado17, NoCodigo(assinado17)),
+         Como::Arquivo},
+        {"an older release, signed", Assinado(Executavel("1.5.0.0")), Como::Arquivo},
+        {"the headless program's release, signed", Assinado(Executavel("1.7.0.0", false, true)),
+         Como::Arquivo},
+        {"a link to a signed release", assinado17, Como::Link},
+    };
+    for (const auto& c : casos) {
+        Mundo m;
+        const std::string baixado = m.app + TMonitorUpdate::kBaixado;
+        WriteFileAtomic(baixado, assinado17, 0755);
+        ProgramaQueTermina programa;
+        ASSERT_TRUE(m.Atualizacao(programa.Pid())
+                        ->OfferUpdate([](const std::string&) { return true; }, TDateTime::Now()))
+            << c.what;
+        // The script waits for the program; meanwhile the file is replaced.
+        fs::remove(baixado);
+        if (c.como == Como::Link) {
+            const std::string alvo = m.dir.File("alvo");
+            WriteFileAtomic(alvo, c.bytes, 0755);
+            fs::create_symlink(alvo, baixado);
+        } else {
+            WriteFileAtomic(baixado, c.bytes, 0755);
+        }
+        programa.Terminar();
+        const auto ate = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (m.HaBaixado() && std::chrono::steady_clock::now() < ate) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        EXPECT_FALSE(m.HaBaixado()) << c.what << ": the refused file is deleted";
+        EXPECT_EQ(FileVersion(m.exe), "1.6.0.0") << c.what;
+        EXPECT_EQ(fs::symlink_status(m.exe).type(), fs::file_type::regular) << c.what;
+    }
+}
+
+// `quelvo --verificar-atualizacao FILE`, as the script runs it: exit 0 for a release of this
+// same program later than this one; 1 otherwise, with one line on standard error saying why.
+TEST(MonitorUpdate, TheProgramChecksAFileForTheInstallingScript) {
+    Mundo m;
+    const std::string arquivo = m.app + "novo";
+    const struct {
+        const char* what;
+        std::string bytes;  // "" no file
+        int status;
+        std::string motivo;
+    } casos[] = {
+        {"a later release of this program", Assinado(Executavel("1.7.0.0")), 0, ""},
+        {"this very version", Assinado(Executavel("1.6.0.0")), 1, NaoEMaisNova("1.6.0.0")},
+        {"an older release", Assinado(Executavel("1.5.0.0")), 1, NaoEMaisNova("1.5.0.0")},
+        {"the headless program's release", Assinado(Executavel("1.7.0.0", false, true)), 1,
+         "o arquivo é do programa quelvo-monitor, não do quelvo"},
+        {"signed with another key", Outra().Sign(Executavel("1.7.0.0")), 1,
+         "a assinatura do arquivo não confere com a chave de lançamento deste programa"},
+        {"no file", "", 1, "o arquivo não pode ser lido"},
+    };
+    for (const auto& c : casos) {
+        std::error_code ec;
+        fs::remove(arquivo, ec);
+        if (!c.bytes.empty()) {
+            WriteFileAtomic(arquivo, c.bytes, 0755);
+        }
+        const std::string erros = m.dir.File("erros");
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int fd = ::open(erros.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2(fd, 2);
+            ::execl(m.exe.c_str(), m.exe.c_str(), TMonitorUpdate::kOpcaoVerificar, arquivo.c_str(),
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        int status = -1;
+        ::waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status)) << c.what;
+        EXPECT_EQ(WEXITSTATUS(status), c.status) << c.what;
+        EXPECT_EQ(ReadWholeFile(erros),
+                  c.motivo.empty()
+                      ? ""
+                      : "O arquivo " + arquivo + " não pode ser instalado: " + c.motivo + ".\n")
+            << c.what;
+    }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The desktop program as processes: one copy per folder, a folder held by the headless program,
 // and the end of a program whose cycle waits on a stalled server.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,11 +29,12 @@ using test::ShellWorld;
 using Script = standin::TDfeStandIn::Script;
 using Clock = std::chrono::steady_clock;
 
-// The program copied into the world's folder (its folder is its executable's).
-std::string Programa(const ShellWorld& w) {
+// The program copied into the world's folder (its folder is its executable's): this build's, or
+// with `chaveDeTeste` its build that trusts the tests' release key.
+std::string Programa(const ShellWorld& w, bool chaveDeTeste = false) {
     const std::string exe = w.dir.File("quelvo");
     if (!std::filesystem::exists(exe)) {
-        std::filesystem::copy_file(QUELVO_DESKTOP, exe);
+        std::filesystem::copy_file(chaveDeTeste ? QUELVO_DESKTOP_TEST_KEY : QUELVO_DESKTOP, exe);
     }
     return exe;
 }
@@ -189,12 +191,14 @@ std::vector<pid_t> RodandoDe(const std::string& exe) {
     return out;
 }
 
-// This program with the next version in its version marker; `versao` takes that version.
+// This program with a later version in its version marker; `versao` takes that version.
 std::string OutraVersao(const std::string& exe, std::string& versao) {
     std::string bytes = ReadWholeFile(exe);
     const std::string marca = std::string("QUELVO-FILEVERSION=") + QUELVO_VERSION;
+    // One of its numbers one higher, the length kept: the last digit that is not a 9.
     std::string nova = marca;
-    nova.back() = nova.back() == '9' ? '8' : static_cast<char>(nova.back() + 1);
+    const size_t digito = nova.find_last_of("012345678");
+    nova[digito] = static_cast<char>(nova[digito] + 1);
     for (size_t at = bytes.find(marca); at != std::string::npos;
          at = bytes.find(marca, at + marca.size())) {
         bytes.replace(at, marca.size(), nova);
@@ -206,9 +210,11 @@ std::string OutraVersao(const std::string& exe, std::string& versao) {
 TEST(Processes, AnAcceptedUpdateReplacesTheProgramAndStartsTheNewVersion) {
     ShellWorld w;
     w.Credenciais();
-    const std::string exe = Programa(w);
-    // The site offers this very program with another version, signed with our release key.
-    const test::ReleaseKey chave;
+    // The program that trusts the tests' release key: the installing script has it check the
+    // download once more.
+    const std::string exe = Programa(w, true);
+    // The site offers this very program with a later version, signed with our release key.
+    const test::ReleaseKey& chave = test::ReleaseKey::DosProgramasDeTeste();
     std::string versaoNova;
     const std::string assinado = chave.Sign(OutraVersao(exe, versaoNova));
     w.site.SetVersion(versaoNova, assinado);
@@ -233,7 +239,8 @@ TEST(Processes, AnAcceptedUpdateReplacesTheProgramAndStartsTheNewVersion) {
     // The offer, accepted: the program ends at once, without its close handler.
     bool perguntou = false;
     for (const auto& c : w.Caixas()) {
-        perguntou |= c.text == "Existe uma atualização desse aplicativo, deseja atualizar agora ?";
+        perguntou |= c.text == "Existe uma atualização desse aplicativo (versão " + versaoNova +
+                                   "), deseja atualizar agora ?";
     }
     EXPECT_TRUE(perguntou);
     EXPECT_EQ(w.dir.Read("Config.dat").find("N30Minutos1"), std::string::npos);
@@ -286,6 +293,63 @@ TEST(Processes, AnUpdateThatIsNotOurReleaseIsNotOfferedAndTheLogSaysWhy) {
     EXPECT_EQ(w.terminou, 0);
     EXPECT_FALSE(std::filesystem::exists(w.dir.File("QuelvoAtualizado.exe")));
     EXPECT_FALSE(std::filesystem::exists(w.dir.File("Atualizar.sh")));
+}
+
+// `quelvo --verificar-atualizacao FILE` answers without a display: exit 0 only for a later release
+// of itself signed with the key built into it.
+TEST(Processes, TheProgramChecksADownloadForTheInstallingScript) {
+    ShellWorld w;
+    const std::string exe = Programa(w, true);
+    std::string versaoNova;
+    const std::string nova = OutraVersao(exe, versaoNova);
+    const std::string arquivo = w.dir.File("QuelvoAtualizado.exe");
+    const struct {
+        const char* what;
+        const char* programa;  // the build that checks
+        std::string bytes;
+        int status;
+        std::string motivo;
+    } casos[] = {
+        {"signed with the key built in", QUELVO_DESKTOP_TEST_KEY,
+         test::ReleaseKey::DosProgramasDeTeste().Sign(nova), 0, ""},
+        {"signed with another key", QUELVO_DESKTOP_TEST_KEY, test::ReleaseKey().Sign(nova), 1,
+         "a assinatura do arquivo não confere com a chave de lançamento deste programa"},
+        {"its own version", QUELVO_DESKTOP_TEST_KEY,
+         test::ReleaseKey::DosProgramasDeTeste().Sign(ReadWholeFile(exe)), 1,
+         std::string("a versão ") + QUELVO_VERSION + " não é mais nova que a " + QUELVO_VERSION +
+             ", em uso"},
+        // This repository carries no release key.
+        {"a build without a release key", QUELVO_DESKTOP,
+         test::ReleaseKey::DosProgramasDeTeste().Sign(nova), 1,
+         "este programa foi compilado sem chave pública de lançamento e não aceita atualizações"},
+    };
+    for (const auto& c : casos) {
+        std::filesystem::remove(exe);
+        std::filesystem::copy_file(c.programa, exe);
+        WriteFileAtomic(arquivo, c.bytes, 0755);
+        const std::string erros = w.dir.File("erros");
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            // No display at all: the answer needs none.
+            ::unsetenv("QT_QPA_PLATFORM");
+            ::unsetenv("DISPLAY");
+            ::unsetenv("WAYLAND_DISPLAY");
+            const int fd = ::open(erros.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2(fd, 2);
+            ::execl(exe.c_str(), exe.c_str(), "--verificar-atualizacao", arquivo.c_str(),
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        int status = -1;
+        ::waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status)) << c.what << ": " << status;
+        EXPECT_EQ(WEXITSTATUS(status), c.status) << c.what;
+        EXPECT_EQ(ReadWholeFile(erros),
+                  c.motivo.empty()
+                      ? ""
+                      : "O arquivo " + arquivo + " não pode ser instalado: " + c.motivo + ".\n")
+            << c.what;
+    }
 }
 
 }  // namespace

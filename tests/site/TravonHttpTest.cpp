@@ -399,6 +399,13 @@ TEST(TravonHttp, GetFileReportsAFileItCannotWrite) {
     const std::string nowhere = dir.File("nao-existe/Quelvo.exe");
     EXPECT_EQ(ErrorOf([&] { TTravonHttp().GetFile(site.Url("/app/Quelvo.exe"), nowhere); }),
               "Não foi possível criar o arquivo \"" + nowhere + "\".");
+    // A link at the file's name, put there to have the answer overwrite the file it leads to.
+    const std::string alvo = dir.Write("alvo", "intacto");
+    const std::string link = dir.File("QuelvoAtualizado.exetemp");
+    std::filesystem::create_symlink(alvo, link);
+    EXPECT_EQ(ErrorOf([&] { TTravonHttp().GetFile(site.Url("/app/Quelvo.exe"), link); }),
+              "Não foi possível criar o arquivo \"" + link + "\".");
+    EXPECT_EQ(dir.Read("alvo"), "intacto");
 }
 
 TEST(StandInServer, ReclaimsTheThreadsOfClosedConnections) {

@@ -22,6 +22,22 @@ public:
         }
     }
 
+    // The private key (PEM) in the file.
+    explicit ReleaseKey(const std::string& arquivoPrivado) : chave_(nullptr) {
+        BioPtr bio(BIO_new_file(arquivoPrivado.c_str(), "r"));
+        chave_.reset(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+        if (!chave_) {
+            throw std::runtime_error("chave de teste ilegível: " + arquivoPrivado);
+        }
+    }
+
+    // The key of this build tree's test programs (the desktop program and the stand-ins of our
+    // releases built for the tests trust it): what our releases are signed with, for the tests.
+    static const ReleaseKey& DosProgramasDeTeste() {
+        static const ReleaseKey chave(QUELVO_TEST_RELEASE_KEY);
+        return chave;
+    }
+
     // The public half in PEM form, as the build compiles it in.
     std::string PublicPem() const { return PublicPemOf(chave_.get()); }
     // Any key's public half in PEM form.

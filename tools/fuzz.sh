@@ -26,7 +26,7 @@ if ! have_fuzzer; then
 fi
 
 ALL=(fuzz_distribution fuzz_gunzip fuzz_settings fuzz_registry fuzz_seenlist fuzz_site_headers
-  fuzz_cipher fuzz_win1252 fuzz_rule_files fuzz_refused_pins)
+  fuzz_cipher fuzz_win1252 fuzz_rule_files fuzz_refused_pins fuzz_signature)
 targets=("${ALL[@]}")
 seconds=300
 if [ $# -ge 1 ] && [ "$1" != "all" ]; then targets=("$1"); fi

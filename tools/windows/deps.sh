@@ -10,8 +10,10 @@
 #   QUELVO_WINDOWS_DEPS  the folder to build into (default ~/.cache/quelvo-windows/<key>); a
 #                        folder holding another key is rebuilt and replaced whole
 #   QUELVO_SOURCE_VERSIONS  "source=version ..." to build instead of the installed -dev
-#                        package's version, of the same series, when the apt sources lack that
-#                        one (e.g. "openssl=3.0.20-1~deb12u2"); written in the folder's notes
+#                        package's version, of the same series (e.g.
+#                        "openssl=3.0.20-1~deb12u2"); without it, when the apt sources cannot
+#                        deliver the installed version, the newest of the series that they can
+#                        is taken; either way the folder's notes say so
 #   QUELVO_JOBS          parallel jobs (default: nproc)
 #   QUELVO_KEEP_BUILD=1  keep the sources and build folders after a successful build
 #
@@ -207,44 +209,87 @@ upstream() { printf '%s' "$1" | sed -E 's/^[0-9]+://; s/-[^-]*$//; s/[.+~]dfsg[0
 
 # The source version of each library: the installed -dev package's. The archive may no longer
 # hold that source (a machine not brought up to date after a security update), or a mirror may
-# lack some of its files; QUELVO_SOURCE_VERSIONS then names another version of the same series
-# (same first two numbers), e.g. QUELVO_SOURCE_VERSIONS="openssl=3.0.20-1~deb12u2".
+# lack some of its files (its index names a version whose .dsc is missing). Then the newest
+# version of the same series (same first two numbers) that can be fetched is built instead, and
+# the folder's notes say so; QUELVO_SOURCE_VERSIONS names one by hand. Which versions could be
+# fetched is remembered beside the caches, so that a run from the cache fetches nothing.
 declare -A SRC_PACKAGE SRC_VERSION LINUX_VERSION
 series() { upstream "$1" | cut -d. -f1-2; }
+# The versions worth trying for a library, best first: the installed one, then the others of its
+# series that the deb-src entries offer, newest first.
+candidates() {
+  local src=$1 ver=$2 offered
+  offered=$(source_versions "$src" | sort -urV)
+  if printf '%s\n' "$offered" | grep -qxF -- "$ver"; then
+    printf '%s\n' "$ver"
+  fi
+  printf '%s\n' "$offered" | while IFS= read -r v; do
+    [ -n "$v" ] && [ "$v" != "$ver" ] && [ "$(series "$v")" = "$(series "$ver")" ] &&
+      printf '%s\n' "$v"
+  done
+  return 0
+}
+# Whether apt can fetch that source (every file of it), tried in a scratch folder.
+fetchable() {
+  local scratch ok=1
+  scratch=$(mktemp -d)
+  (cd "$scratch" && apt-get source -q --download-only "$1=$2" >/dev/null 2>&1) || ok=0
+  rm -rf "$scratch"
+  [ "$ok" = 1 ]
+}
 resolve_versions() {
-  local entry name dev src ver problems=() chosen
+  local entry name dev src ver chosen list memo choice
   declare -A override=()
   for chosen in ${QUELVO_SOURCE_VERSIONS:-}; do
     [[ $chosen == *=* ]] || die "QUELVO_SOURCE_VERSIONS: esperava pacote=versão, não $chosen"
     override[${chosen%%=*}]=${chosen#*=}
   done
+  local cache_root=${QUELVO_WINDOWS_DEPS:+$(dirname "${QUELVO_WINDOWS_DEPS%/}")}
+  cache_root=${cache_root:-$HOME/.cache/quelvo-windows}
+  mkdir -p "$cache_root"
   for entry in "${LIBRARIES[@]}"; do
     read -r name dev <<<"$entry"
     src=$(source_of "$dev")
     ver=$(installed_version "$dev")
     LINUX_VERSION[$name]=$ver
+    SRC_PACKAGE[$name]=$src
     if [ -n "${override[$src]:-}" ]; then
       [ "$(series "${override[$src]}")" = "$(series "$ver")" ] || die "QUELVO_SOURCE_VERSIONS:" \
         "$src ${override[$src]} não é da série $(series "$ver") de $dev $ver"
-      log "AVISO: $src ${override[$src]} para Windows; a compilação para Linux usa $ver."
-      ver=${override[$src]}
+      SRC_VERSION[$name]=${override[$src]}
       unset "override[$src]"
+      continue
     fi
-    if ! source_versions "$src" | grep -qxF -- "$ver"; then
-      problems+=("$src $ver (de $dev; há: $(source_versions "$src" | sort -uV | tr '\n' ' '))")
+    list=$(candidates "$src" "$ver")
+    memo=$cache_root/.fontes-$(printf '%s\n%s\n' "$src $ver" "$list" | sha256sum | cut -c1-16)
+    if [ -f "$memo" ]; then
+      SRC_VERSION[$name]=$(cat "$memo")
+      continue
     fi
-    SRC_PACKAGE[$name]=$src
-    SRC_VERSION[$name]=$ver
+    choice=""
+    while IFS= read -r chosen; do
+      [ -n "$chosen" ] || continue
+      if fetchable "$src" "$chosen"; then
+        choice=$chosen
+        break
+      fi
+      log "$src $chosen: as fontes do apt não a entregam inteira; tentando outra da mesma série"
+    done <<<"$list"
+    if [ -z "$choice" ]; then
+      die "nenhuma versão de $src da série $(series "$ver") (a de $dev $ver) pode ser baixada" \
+        "das fontes do apt (há: $(source_versions "$src" | sort -uV | tr '\n' ' '))"
+    fi
+    printf '%s\n' "$choice" >"$memo"
+    SRC_VERSION[$name]=$choice
   done
   [ ${#override[@]} -eq 0 ] ||
     die "QUELVO_SOURCE_VERSIONS: não são destas bibliotecas: ${!override[*]}"
-  if [ ${#problems[@]} -gt 0 ]; then
-    log "As fontes do apt não têm estas versões:"
-    printf '  %s\n' "${problems[@]}" >&2
-    log "Atualize o pacote -dev (apt-get install --only-upgrade ...) e rode de novo, ou nomeie uma"
-    log "versão da mesma série que as fontes têm: QUELVO_SOURCE_VERSIONS=\"pacote=versão ...\""
-    exit 1
-  fi
+  for entry in "${LIBRARIES[@]}"; do
+    read -r name dev <<<"$entry"
+    [ "${SRC_VERSION[$name]}" = "${LINUX_VERSION[$name]}" ] ||
+      log "AVISO: ${SRC_PACKAGE[$name]} ${SRC_VERSION[$name]} para Windows; a compilação para" \
+        "Linux usa ${LINUX_VERSION[$name]} (a fonte dessa versão não pode ser baixada)."
+  done
 }
 
 # The text that names what the folder holds; the key is its digest, after the upstream versions
@@ -454,9 +499,11 @@ main() {
     rm -rf "$srcdir" "$destdir"
     mkdir -p "$srcdir"
     if ! (cd "$srcdir" && apt-get source -q "${SRC_PACKAGE[$name]}=${SRC_VERSION[$name]}" >&2); then
+      # What the sources delivered before may be gone: the next run chooses again.
+      rm -f "$(dirname "$PREFIX")"/.fontes-*
       log "$name: apt-get source ${SRC_PACKAGE[$name]}=${SRC_VERSION[$name]} falhou"
-      log "(faltam arquivos no espelho?). Outra versão da mesma série que as fontes do apt têm:"
-      die "QUELVO_SOURCE_VERSIONS=\"${SRC_PACKAGE[$name]}=VERSÃO\" $0"
+      die "rode de novo para escolher outra versão da mesma série, ou nomeie uma:" \
+        "QUELVO_SOURCE_VERSIONS=\"${SRC_PACKAGE[$name]}=VERSÃO\" $0"
     fi
     local unpacked
     unpacked=$(find "$srcdir" -mindepth 1 -maxdepth 1 -type d | head -n 1)

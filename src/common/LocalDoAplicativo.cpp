@@ -1,5 +1,6 @@
 #include "common/LocalDoAplicativo.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,8 @@
 #include <filesystem>
 #include <stdexcept>
 #include <vector>
+
+#include "common/TFileDescriptor.h"
 
 namespace quelvo {
 
@@ -63,6 +66,19 @@ std::string PastaDeDados() {
     return (fs::path(PastaPessoal()) / ".local" / "share").string();
 }
 
+// Takes the group's and the other users' permissions off the folder when it belongs to the user
+// running the program; the owner's own stay as they are. Checked and changed through one open
+// descriptor, so a folder swapped in between is never the one changed.
+void SoDoDono(const fs::path& pasta) {
+    TFileDescriptor fd(::open(pasta.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat st {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || st.st_uid != ::geteuid() ||
+        (st.st_mode & 07077) == 0) {
+        return;
+    }
+    ::fchmod(fd.get(), st.st_mode & 0700);  // a refusal leaves it as it was
+}
+
 }  // namespace
 
 bool CopiaInstalada(const std::string& executavel, const std::string& pastaDosProgramas) {
@@ -112,6 +128,7 @@ void CriarPastaDoAplicativo(const std::string& pasta) {
     if (!fs::is_directory(alvo, ec)) {
         throw std::runtime_error("A pasta do aplicativo " + alvo.string() + " não é uma pasta.");
     }
+    SoDoDono(alvo);
 }
 
 }  // namespace quelvo

@@ -217,7 +217,7 @@ bool TSeenList::AddAndAppend(std::string_view entry, const std::string& path) {
         line = Utf8ToWin1252(line);
     }
     line += "\r\n";
-    AppendToFile(path, line, 0644);
+    AppendToFile(path, line, 0600);
     return true;
 }
 
@@ -235,7 +235,7 @@ void TSeenList::SaveToFile(const std::string& path) const {
     if (!IsAscii(out)) {
         out = Utf8ToWin1252(out);
     }
-    WriteFileAtomic(path, out, 0644);
+    WriteFileAtomic(path, out, 0600);
 }
 
 size_t TSeenList::OverheadBytes() const {

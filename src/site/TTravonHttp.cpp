@@ -594,7 +594,7 @@ std::string TTravonHttp::PostText(const std::string& url) {
 }
 
 void TTravonHttp::GetFile(const std::string& url, const std::string& fileName) {
-    TFileDescriptor file(::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    TFileDescriptor file(::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     if (file.get() < 0) {
         throw ETravonHttpError("Não foi possível criar o arquivo \"" + fileName + "\".");
     }

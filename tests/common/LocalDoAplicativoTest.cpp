@@ -137,5 +137,41 @@ TEST(LocalDoAplicativo, TheFolderIsMadeForItsOwnerOnly) {
     }
 }
 
+TEST(LocalDoAplicativo, AnExistingFolderOfTheUserBecomesItsOwnersAlone) {
+    // A portable folder unpacked with the usual modes, or made by hand: the others' permissions go
+    // at the start, the owner's stay as they are.
+    const struct {
+        mode_t antes;
+        const char* depois;
+    } casos[] = {
+        {0755, "700"},  {0750, "700"}, {0711, "700"}, {0777, "700"},
+        {02770, "700"}, {0700, "700"}, {0500, "500"},
+    };
+    for (const auto& c : casos) {
+        TempDir t;
+        const std::string pasta = t.File("Quelvo");
+        fs::create_directory(pasta);
+        ::chmod(pasta.c_str(), c.antes);
+        CriarPastaDoAplicativo(pasta + "/");
+        EXPECT_EQ(test::ModeOf(pasta), c.depois) << "was " << std::oct << c.antes;
+        ::chmod(pasta.c_str(), 0700);
+    }
+}
+
+TEST(LocalDoAplicativo, AnotherUsersFolderIsUsedAsItIs) {
+    // Root runs the program on the folder of the system unit's user, or anyone on a shared one:
+    // its permissions are its owner's business, and the start goes on.
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root can hand a folder to another user here";
+    }
+    TempDir t;
+    const std::string alheia = t.File("alheia");
+    fs::create_directory(alheia);
+    ::chmod(alheia.c_str(), 0755);
+    ASSERT_EQ(::chown(alheia.c_str(), 65534, 65534), 0);
+    EXPECT_NO_THROW(CriarPastaDoAplicativo(alheia));
+    EXPECT_EQ(test::ModeOf(alheia), "755");
+}
+
 }  // namespace
 }  // namespace quelvo

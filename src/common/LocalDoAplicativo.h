@@ -33,9 +33,11 @@ bool CopiaInstalada(const std::string& executavel,
 // folders above it, each readable by its owner only (the folder holds passwords, certificates and
 // the lists of what was seen). An existing application folder that belongs to the user running
 // the program loses the other users' permissions (a portable folder is often unpacked 0755);
-// one of another user is left as it is, and a folder whose permissions cannot be changed (a file
-// system without them) does not stop the start. The folders above an existing one are never
-// touched. Raises std::runtime_error with the message when the folder cannot be created.
+// one of another user, or one of root's outside root's home folder when root runs the program
+// (a folder of programs such as /usr/local/bin), is left as it is, and a folder whose
+// permissions cannot be changed (a file system without them) does not stop the start. The
+// folders above an existing one are never touched. Raises std::runtime_error with the message
+// when the folder cannot be created.
 void CriarPastaDoAplicativo(const std::string& pasta);
 
 }  // namespace quelvo

@@ -62,7 +62,7 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb" 2>&1 | grep -E '^(Se
 check "package installed" dpkg-query -W quelvo
 dpkg-query -W -f='   Depends: ${Depends}\n   Recommends: ${Recommends}\n' quelvo
 find /usr -xdev | sort > "$work/usr-instalado.txt"
-dpkg -L quelvo | sort > "$work/arquivos.txt"
+dpkg -L quelvo | grep -v -x "/." | sort > "$work/arquivos.txt"  # dpkg-deb -b lists "/."
 
 echo "== from /usr/bin"
 check "quelvo-monitor --versao prints $version" \

@@ -1,7 +1,6 @@
 // quelvo-monitor: the headless program. Same engine as the desktop program, with the console in
 // place of windows.
 #include <curl/curl.h>
-#include <sys/prctl.h>
 
 #include <csignal>
 #include <iostream>
@@ -14,11 +13,6 @@ int main(int argc, char** argv) {
     // Once, before any thread starts. A peer that closes its connection is an error of that
     // call, never the end of the program.
     std::signal(SIGPIPE, SIG_IGN);
-    // No other process of the same user looks into this one through /proc (its memory, its
-    // open files, the folders it sees through /proc/PID/root) and no core file is written: the
-    // instances of a server's system unit all run as one user, each holding its office's
-    // certificate passwords and seeing only its office's folder.
-    ::prctl(PR_SET_DUMPABLE, 0);
     curl_global_init(CURL_GLOBAL_DEFAULT);
     quelvo::TMonitorCli cli(std::cout, std::cerr, std::cin);
     const int code = cli.Run(std::vector<std::string>(argv + 1, argv + argc));

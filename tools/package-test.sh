@@ -177,7 +177,6 @@ pasta() {  # pasta FOLDER OWNER
   chown "$2:" "$1/Config.dat" "$1/Servidores.ini"
 }
 for i in a b c; do pasta /var/lib/quelvo/$i quelvo; done
-install -d -o quelvo -g quelvo -m 0700 /var/lib/quelvo/sonda
 systemctl start quelvo-monitor@a quelvo-monitor@b quelvo-monitor@c
 systemctl stop quelvo-monitor@c
 sleep 2
@@ -185,13 +184,14 @@ for i in a b c; do echo "estado_$i=$(systemctl is-active quelvo-monitor@$i)" >> 
 echo "programa_a=$(programa "$(principal quelvo-monitor@a)")" >> $r
 echo "seguranca=$(systemd-analyze security quelvo-monitor@a.service 2>&1 | sed -n 's/.*Overall exposure level for [^:]*: //p')" >> $r
 
-# One instance's view, while a and b run.
+# One instance's view, while a and b run; its folder is made by the unit (StateDirectory=).
 mkdir -p /etc/systemd/system/quelvo-monitor@sonda.service.d
 printf '[Service]\nType=oneshot\nRestart=no\nExecStart=\nExecStart=/bin/sh /saida/sonda.sh\n' \
   > /etc/systemd/system/quelvo-monitor@sonda.service.d/sonda.conf
 systemctl daemon-reload
 systemctl start quelvo-monitor@sonda
 s=/var/lib/quelvo/sonda
+echo "sonda_pasta=$(stat -c '%a %U' $s)" >> $r
 echo "sonda_vistas=$(tr '\n' ' ' < $s/vistas.txt)" >> $r
 echo "sonda_outra=$(tr '\n' ' ' < $s/outra.txt)" >> $r
 echo "sonda_atalhos=$(tr '\n' ' ' < $s/atalho.txt)" >> $r
@@ -278,8 +278,8 @@ else
     check "the other instances' processes are not in its /proc" \
       test "${pid_a:-0}" -gt 0 -a "${pid_b:-0}" -gt 0 \
       -a -z "$(echo " $(resultado sonda_proc) " | grep -e " $pid_a " -e " $pid_b ")"
-    check "an instance writes its own folder, at /var/lib/quelvo/INSTANCE" \
-      test "$(resultado sonda_escreveu)" = ok
+    check "an instance writes its own folder, at /var/lib/quelvo/INSTANCE, made 0700 for quelvo" \
+      test "$(resultado sonda_escreveu)/$(resultado sonda_pasta)" = "ok/700 quelvo"
     check "the upgrade to ${version}+1 went through" \
       test "$(resultado atualizacao_rc)/$(resultado versao)" = "0/${version}+1"
     read -r a0 b0 u0 <<< "$(resultado antes)"

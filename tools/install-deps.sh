@@ -16,9 +16,10 @@ PACKAGES=(
 if [ "${1:-}" = "--pacote" ]; then
   # Building, judging and trying the Debian package: dpkg-shlibdeps and dpkg-buildflags,
   # lintian, the AppStream and desktop-entry validators, systemd-analyze, a screenshot of the
-  # window under Xvfb.
+  # window under Xvfb; systemd booted in a container (systemd-nspawn) with a user's service
+  # manager reachable on its session bus, and a stand-in site, for the system unit's checks.
   PACKAGES+=(dpkg-dev file lintian appstream desktop-file-utils systemd man-db x11-utils
-    imagemagick)
+    imagemagick systemd-container dbus-user-session python3)
 fi
 
 missing=()

@@ -6,10 +6,13 @@
 # first quelvo-monitor --empresas of a user with an empty HOME makes ~/.local/share/quelvo
 # (0700) and writes nothing beside /usr/bin, also when root runs it; --cadeias lists the
 # built-in roots; the user "quelvo" of the system unit can work in /var/lib/quelvo;
-# systemd-analyze verify accepts both installed units; the desktop program started from the
-# menu entry's Exec line shows its window under Xvfb (screenshot), holds its folder against
-# quelvo-monitor and hands it over to a second copy; apt-get remove leaves
-# nothing of the package in /usr.
+# systemd-analyze verify accepts both installed units; under systemd (booted in a container where
+# this machine does not run it), an instance of the system unit sees only its own office's folder,
+# an upgrade restarts the running instances and a user's running monitor on the new program, and
+# removal stops them; the desktop program started from the menu entry's Exec line shows its window
+# under Xvfb (screenshot), holds its folder against quelvo-monitor and hands it over to a second
+# copy; an upgrade to a higher version goes through; apt-get remove leaves nothing of the package
+# in /usr.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -59,7 +62,7 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb" 2>&1 | grep -E '^(Se
 check "package installed" dpkg-query -W quelvo
 dpkg-query -W -f='   Depends: ${Depends}\n   Recommends: ${Recommends}\n' quelvo
 find /usr -xdev | sort > "$work/usr-instalado.txt"
-dpkg -L quelvo | sort > "$work/arquivos.txt"
+dpkg -L quelvo | grep -v -x "/." | sort > "$work/arquivos.txt"  # dpkg-deb -b lists "/."
 
 echo "== from /usr/bin"
 check "quelvo-monitor --versao prints $version" \
@@ -109,6 +112,198 @@ verify=$( (systemd-analyze verify "$work/quelvo-monitor@escritorio.service" &&
     /usr/lib/systemd/user/quelvo-monitor.service) 2>&1) && verify_rc=0 || verify_rc=$?
 [ -z "$verify" ] || echo "$verify" | sed 's/^/   /'
 check "both units accepted, without a word" test "$verify_rc" -eq 0 -a -z "$verify"
+
+echo "== the system unit under systemd: offices apart, upgrade and removal"
+# The instances' sandbox, the restart after an upgrade and the stop on removal need systemd as the
+# service manager. Where this machine does not run it (a container, a build sandbox), it boots in a
+# container of its own (systemd-nspawn) on an overlay of this machine's root, where the package is
+# installed: what the container does lands in the overlay, and goes with it.
+systemd_here() {
+  local ct=$1 saida=$1/saida
+  mkdir -p "$saida" "$ct/upper" "$ct/trabalho" "$ct/raiz"
+  # The upgrade: the same package with a higher version, so that dpkg replaces every file and the
+  # postinst runs "configure" with the installed version.
+  dpkg-deb -R "$deb" "$ct/novo"
+  sed -i "s/^Version: .*/Version: ${version}+1/" "$ct/novo/DEBIAN/control"
+  dpkg-deb -b "$ct/novo" "$saida/novo.deb" >/dev/null
+  # The site: a login it accepts, so that quelvo-monitor --continuo runs and waits for its next
+  # cycle; nothing leaves the container (--private-network).
+  cat > "$saida/site.py" <<'SITE'
+import http.server, sys
+class Site(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        self.send_response(200)
+        self.send_header("Content-Type", "text/html; charset=utf-8")
+        self.send_header("Content-Length", "2")
+        self.end_headers()
+        self.wfile.write(b"OK")
+    do_POST = do_GET
+    def log_message(self, *args):
+        pass
+http.server.HTTPServer(("127.0.0.1", 8080), Site).serve_forever()
+SITE
+  # What an instance of the template may see, run in its place by a drop-in that keeps every
+  # setting of the unit but the command.
+  cat > "$saida/sonda.sh" <<'SONDA'
+cd /var/lib/quelvo/sonda
+ls -A /var/lib/quelvo > vistas.txt
+ls /var/lib/quelvo/a > outra.txt 2>&1 && echo LISTOU-A >> outra.txt
+cat /var/lib/quelvo/a/Config.dat >> outra.txt 2>&1 && echo LEU-A >> outra.txt
+: > proc.txt
+for p in /proc/[0-9]*; do
+  [ "$p" = /proc/$$ ] || echo "${p#/proc/}" >> proc.txt
+  ls "$p/root/var/lib/quelvo/a" >/dev/null 2>&1 && echo "${p#/proc/}" >> atalho.txt
+done
+: >> atalho.txt
+echo ok > escrito.txt
+SONDA
+  cat > "$saida/dentro.sh" <<'DENTRO'
+#!/bin/bash
+# Runs as a service of the container's systemd; results go to /saida/resultados.txt.
+exec > /saida/dentro.log 2>&1
+set -x
+r=/saida/resultados.txt
+echo "pid1=$(cat /proc/1/comm)" > $r
+principal() { systemctl show -P MainPID "$@"; }
+programa() { readlink "/proc/$1/exe" 2>/dev/null || echo "-"; }
+systemd-run --unit=quelvo-teste-site python3 /saida/site.py
+until (exec 3<>/dev/tcp/127.0.0.1/8080) 2>/dev/null; do sleep 0.2; done
+servidores='[Servidores]\r\nSite=127.0.0.1:8080\r\nSiteChaves=127.0.0.1:8080\r\nDFeProducao=127.0.0.1:9\r\nDFeHomologacao=127.0.0.1:9\r\n'
+config='[Config]\r\nUsuario=ana@escritorio.com.br\r\nSenha=segredo\r\n'
+pasta() {  # pasta FOLDER OWNER
+  install -d -o "$2" -g "$2" -m 0700 "$1"
+  printf "$config" > "$1/Config.dat"
+  printf "$servidores" > "$1/Servidores.ini"
+  chown "$2:" "$1/Config.dat" "$1/Servidores.ini"
+}
+for i in a b c; do pasta /var/lib/quelvo/$i quelvo; done
+systemctl start quelvo-monitor@a quelvo-monitor@b quelvo-monitor@c
+systemctl stop quelvo-monitor@c
+sleep 2
+for i in a b c; do echo "estado_$i=$(systemctl is-active quelvo-monitor@$i)" >> $r; done
+echo "programa_a=$(programa "$(principal quelvo-monitor@a)")" >> $r
+echo "seguranca=$(systemd-analyze security quelvo-monitor@a.service 2>&1 | sed -n 's/.*Overall exposure level for [^:]*: //p')" >> $r
+
+# One instance's view, while a and b run; its folder is made by the unit (StateDirectory=).
+mkdir -p /etc/systemd/system/quelvo-monitor@sonda.service.d
+printf '[Service]\nType=oneshot\nRestart=no\nExecStart=\nExecStart=/bin/sh /saida/sonda.sh\n' \
+  > /etc/systemd/system/quelvo-monitor@sonda.service.d/sonda.conf
+systemctl daemon-reload
+systemctl start quelvo-monitor@sonda
+s=/var/lib/quelvo/sonda
+echo "sonda_pasta=$(stat -c '%a %U' $s)" >> $r
+echo "sonda_vistas=$(tr '\n' ' ' < $s/vistas.txt)" >> $r
+echo "sonda_outra=$(tr '\n' ' ' < $s/outra.txt)" >> $r
+echo "sonda_atalhos=$(tr '\n' ' ' < $s/atalho.txt)" >> $r
+echo "sonda_proc=$(tr '\n' ' ' < $s/proc.txt)" >> $r
+echo "sonda_a_b=$(principal quelvo-monitor@a) $(principal quelvo-monitor@b)" >> $r
+echo "sonda_escreveu=$(cat $s/escrito.txt)" >> $r
+
+# A user's own monitor, in the user's service manager.
+useradd -m -s /bin/sh quelvo-ct
+uid=$(id -u quelvo-ct)
+h=/home/quelvo-ct
+install -d -o quelvo-ct -g quelvo-ct $h/.local $h/.local/share $h/.config $h/.config/systemd \
+  $h/.config/systemd/user $h/.config/systemd/user/default.target.wants
+pasta $h/.local/share/quelvo quelvo-ct
+ln -s /usr/lib/systemd/user/quelvo-monitor.service \
+  $h/.config/systemd/user/default.target.wants/quelvo-monitor.service
+systemctl start user@$uid.service
+usuario() { systemctl --user -M "$uid@" show -P MainPID quelvo-monitor.service 2>/dev/null; }
+for n in $(seq 1 50); do [ "$(usuario)" -gt 0 ] 2>/dev/null && break; sleep 0.2; done
+
+antes_a=$(principal quelvo-monitor@a) antes_b=$(principal quelvo-monitor@b) antes_u=$(usuario)
+echo "antes=$antes_a $antes_b $antes_u" >> $r
+dpkg -i /saida/novo.deb > /saida/atualizacao.log 2>&1
+echo "atualizacao_rc=$?" >> $r
+echo "versao=$(dpkg-query -W -f='${Version}' quelvo)" >> $r
+depois_a=$(principal quelvo-monitor@a) depois_b=$(principal quelvo-monitor@b) depois_u=$(usuario)
+echo "depois=$depois_a $depois_b $depois_u" >> $r
+echo "programa_depois=$(programa "$depois_a") $(programa "$depois_b") $(programa "$depois_u")" >> $r
+echo "estado_c_depois=$(systemctl is-active quelvo-monitor@c)" >> $r
+
+dpkg -r quelvo > /saida/remocao.log 2>&1
+echo "remocao_rc=$?" >> $r
+echo "removido=$(systemctl is-active quelvo-monitor@a) $(systemctl is-active quelvo-monitor@b) $(systemctl --user -M "$uid@" is-active quelvo-monitor.service)" >> $r
+echo "fim=1" >> $r
+systemctl --no-block poweroff
+DENTRO
+  cat > "$ct/raiz.sh" <<RAIZ
+set -e
+mount -t overlay overlay -o lowerdir=/,upperdir=$ct/upper,workdir=$ct/trabalho $ct/raiz
+r=$ct/raiz
+# A machine that runs its services: no policy-rc.d of an image build holds them back.
+rm -f \$r/usr/sbin/policy-rc.d
+cat > \$r/etc/systemd/system/quelvo-teste.service <<UNIT
+[Service]
+Type=oneshot
+ExecStart=/bin/bash /saida/dentro.sh
+UNIT
+cat > \$r/etc/systemd/system/quelvo-teste.target <<UNIT
+[Unit]
+Requires=basic.target quelvo-teste.service
+After=quelvo-teste.service
+UNIT
+opcoes=(--register=no --link-journal=no --private-network)
+[ -d /run/systemd/system ] || opcoes+=(--keep-unit)  # no system bus to ask for a scope
+timeout 600 systemd-nspawn -q -D \$r "\${opcoes[@]}" --bind=$saida:/saida -b \
+  systemd.unit=quelvo-teste.target || true
+umount \$r
+RAIZ
+  unshare -m --propagation private bash "$ct/raiz.sh" > "$ct/boot.log" 2>&1 || true
+}
+ct="$work/ct"
+resultado() { sed -n "s/^$1=//p" "$ct/saida/resultados.txt" 2>/dev/null; }
+if ! command -v systemd-nspawn >/dev/null; then
+  echo "   SKIPPED: systemd is not the service manager here and systemd-nspawn is missing:" \
+    "instance isolation, restart on upgrade and stop on removal not shown"
+else
+  systemd_here "$ct"
+  if [ "$(resultado pid1)" != systemd ]; then
+    echo "   SKIPPED: systemd could not boot as PID 1 in a container here, so instance" \
+      "isolation, restart on upgrade and stop on removal are not shown. systemd-nspawn said:"
+    tail -5 "$ct/boot.log" | sed 's/^/     /'
+  else
+    sed 's/^/   /' "$ct/saida/resultados.txt"
+    check "instances a and b run /usr/bin/quelvo-monitor, c was stopped" \
+      test "$(resultado estado_a) $(resultado estado_b) $(resultado estado_c)" = \
+      "active active inactive" -a "$(resultado programa_a)" = /usr/bin/quelvo-monitor
+    check "an instance sees only its own folder in /var/lib/quelvo" \
+      test "$(resultado sonda_vistas)" = "sonda "
+    check "an instance cannot list or read another office's folder" \
+      test -z "$(resultado sonda_outra | grep -o -e LISTOU-A -e LEU-A)"
+    check "no process in its /proc leads into another office's folder" \
+      test -z "$(resultado sonda_atalhos)"
+    read -r pid_a pid_b <<< "$(resultado sonda_a_b)"
+    check "the other instances' processes are not in its /proc" \
+      test "${pid_a:-0}" -gt 0 -a "${pid_b:-0}" -gt 0 \
+      -a -z "$(echo " $(resultado sonda_proc) " | grep -e " $pid_a " -e " $pid_b ")"
+    check "an instance writes its own folder, at /var/lib/quelvo/INSTANCE, made 0700 for quelvo" \
+      test "$(resultado sonda_escreveu)/$(resultado sonda_pasta)" = "ok/700 quelvo"
+    check "the upgrade to ${version}+1 went through" \
+      test "$(resultado atualizacao_rc)/$(resultado versao)" = "0/${version}+1"
+    read -r a0 b0 u0 <<< "$(resultado antes)"
+    read -r a1 b1 u1 <<< "$(resultado depois)"
+    check "after the upgrade, the running instances are new processes of the new program" \
+      test "${a1:-0}" -gt 0 -a "${b1:-0}" -gt 0 -a "$a1" != "$a0" -a "$b1" != "$b0" \
+      -a "$(resultado programa_depois | cut -d' ' -f1-2)" = \
+      "/usr/bin/quelvo-monitor /usr/bin/quelvo-monitor"
+    check "a stopped instance stays stopped" test "$(resultado estado_c_depois)" = inactive
+    if [ -z "$u0" ]; then
+      echo "   SKIPPED: no user's service manager with a session bus came up in the container" \
+        "(dbus-user-session): the user unit's restart and stop are not shown"
+      check "the removal stopped the instances" \
+        test "$(resultado remocao_rc)/$(resultado removido | cut -d' ' -f1-2)" = "0/inactive inactive"
+    else
+      check "after the upgrade, a user's quelvo-monitor.service is a new process of the new program" \
+        test "${u1:-0}" -gt 0 -a "$u1" != "$u0" \
+        -a "$(resultado programa_depois | cut -d' ' -f3)" = /usr/bin/quelvo-monitor
+      check "the removal stopped the instances and the user's monitor" \
+        test "$(resultado remocao_rc)/$(resultado removido)" = "0/inactive inactive inactive"
+    fi
+    echo "   systemd-analyze security quelvo-monitor@a.service in the container: $(resultado seguranca)"
+  fi
+fi
 
 echo "== the desktop program from the menu entry, under Xvfb"
 exec_line=$(sed -n 's/^Exec=//p' /usr/share/applications/quelvo.desktop | sed 's/ *%[fFuUik]//g')
@@ -162,6 +357,21 @@ check "the second one shows its window" test -s "$gui/segundo.txt"
 echo "   exit after SIGTERM: $(cat "$gui/gui-rc" 2>/dev/null)"
 check "SIGTERM ended it (exit 0)" test "$(cat "$gui/gui-rc" 2>/dev/null)" = 0
 [ -f "$gui/tela.png" ] && cp "$gui/tela.png" "$shot" && echo "   screenshot: $shot"
+
+echo "== an upgrade: the same package with version ${version}+1"
+# Here systemd does not run (or does, and no instance was started on this machine): the maintainer
+# scripts only have to go through; what they do under systemd is shown in the container above.
+if [ ! -f "$ct/saida/novo.deb" ]; then
+  dpkg-deb -R "$deb" "$work/novo"
+  sed -i "s/^Version: .*/Version: ${version}+1/" "$work/novo/DEBIAN/control"
+  mkdir -p "$ct/saida"
+  dpkg-deb -b "$work/novo" "$ct/saida/novo.deb" >/dev/null
+fi
+DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$ct/saida/novo.deb" > "$work/upgrade.txt" 2>&1 &&
+  upgrade_rc=0 || upgrade_rc=$?
+grep -E '^(Setting up|Unpacking|Preparing)' "$work/upgrade.txt" | sed 's/^/   /'
+check "apt-get upgraded it to ${version}+1" \
+  test "$upgrade_rc/$(dpkg-query -W -f='${Version}' quelvo)" = "0/${version}+1"
 
 echo "== apt-get remove quelvo"
 DEBIAN_FRONTEND=noninteractive apt-get remove -y -q quelvo >/dev/null 2>&1

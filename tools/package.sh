@@ -81,6 +81,9 @@ mkdir "$units/run"
 verify=$( (systemd-analyze --man=no verify "$units/quelvo-monitor@escritorio.service" &&
   XDG_RUNTIME_DIR="$units/run" systemd-analyze --user --man=no verify \
     "$units/quelvo-monitor.service") 2>&1) && [ -z "$verify" ] && systemd_ok=1 || systemd_ok=0
+# How exposed an office's instance is (systemd-analyze security, 0 to 10, lower is better).
+exposure=$(systemd-analyze security --offline=true --no-pager \
+  "$units/quelvo-monitor@escritorio.service" 2>&1 | sed -n 's/.*Overall exposure level for [^:]*: //p')
 
 portable="$stage/portable/Quelvo"
 mkdir -p "$portable"
@@ -118,6 +121,7 @@ tar -C "$stage/portable" --sort=name --owner=0 --group=0 --numeric-owner \
 
 echo "== systemd-analyze verify (quelvo-monitor@.service, quelvo-monitor.service)"
 [ -z "$verify" ] || echo "$verify"
+echo "== systemd-analyze security quelvo-monitor@escritorio.service: ${exposure:-?}"
 echo "== lintian"
 lintian_rc=0
 lintian --info "$deb" || lintian_rc=$?

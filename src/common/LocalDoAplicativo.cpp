@@ -1,5 +1,6 @@
 #include "common/LocalDoAplicativo.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,8 @@
 #include <filesystem>
 #include <stdexcept>
 #include <vector>
+
+#include "common/TFileDescriptor.h"
 
 namespace quelvo {
 
@@ -63,6 +66,46 @@ std::string PastaDeDados() {
     return (fs::path(PastaPessoal()) / ".local" / "share").string();
 }
 
+// Whether the folder is the user's home folder or lies inside it ("/" is nobody's home).
+bool NaPastaPessoal(const fs::path& pasta) {
+    fs::path casa;
+    try {
+        casa = Resolvido(PastaPessoal());
+    } catch (const std::runtime_error&) {
+        return false;
+    }
+    const fs::path alvo = Resolvido(pasta.string());
+    if (casa == casa.root_path()) {
+        return false;
+    }
+    auto a = alvo.begin();
+    for (auto c = casa.begin(); c != casa.end(); ++c, ++a) {
+        if (c->empty()) {
+            continue;  // a trailing "/"
+        }
+        if (a == alvo.end() || *a != *c) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Takes the group's and the other users' permissions off the folder when it is the user's own;
+// the owner's own stay as they are. Another user's folder is not the program's business, and
+// neither is a folder of the system that root owns outside its home: root may be running a copy
+// that lies in a folder every user relies on (one built for /usr/bin and copied to
+// /usr/local/bin keeps its files beside itself). Checked and changed through one open
+// descriptor, so a folder swapped in between is never the one changed.
+void SoDoDono(const fs::path& pasta) {
+    TFileDescriptor fd(::open(pasta.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat st {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || st.st_uid != ::geteuid() ||
+        (st.st_mode & 07077) == 0 || (st.st_uid == 0 && !NaPastaPessoal(pasta))) {
+        return;
+    }
+    ::fchmod(fd.get(), st.st_mode & 0700);  // a refusal leaves it as it was
+}
+
 }  // namespace
 
 bool CopiaInstalada(const std::string& executavel, const std::string& pastaDosProgramas) {
@@ -112,6 +155,7 @@ void CriarPastaDoAplicativo(const std::string& pasta) {
     if (!fs::is_directory(alvo, ec)) {
         throw std::runtime_error("A pasta do aplicativo " + alvo.string() + " não é uma pasta.");
     }
+    SoDoDono(alvo);
 }
 
 }  // namespace quelvo

@@ -29,9 +29,15 @@ TLocalDoAplicativo LocalDoAplicativo(const std::string& executavel,
 bool CopiaInstalada(const std::string& executavel,
                     const std::string& pastaDosProgramas = kPastaDosProgramas);
 
-// Creates the application folder when it is missing, with the missing folders above it, each
-// readable by its owner only (the folder holds passwords and certificates). An existing folder
-// is left as it is. Raises std::runtime_error with the message when it cannot be created.
+// Called at every start. Creates the application folder when it is missing, with the missing
+// folders above it, each readable by its owner only (the folder holds passwords, certificates and
+// the lists of what was seen). An existing application folder that belongs to the user running
+// the program loses the other users' permissions (a portable folder is often unpacked 0755);
+// one of another user, or one of root's outside root's home folder when root runs the program
+// (a folder of programs such as /usr/local/bin), is left as it is, and a folder whose
+// permissions cannot be changed (a file system without them) does not stop the start. The
+// folders above an existing one are never touched. Raises std::runtime_error with the message
+// when the folder cannot be created.
 void CriarPastaDoAplicativo(const std::string& pasta);
 
 }  // namespace quelvo

@@ -179,7 +179,7 @@ void SaveTextFile(const std::string& fileName, std::string_view text) {
         out += line;
         out += "\r\n";
     }
-    WriteFileAtomic(fileName, out, 0644);
+    WriteFileAtomic(fileName, out, 0600);
 }
 
 std::string LoadTextFile(const std::string& fileName) {

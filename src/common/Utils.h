@@ -29,7 +29,7 @@ std::string OnlyDigits(std::string_view text);
 std::string UFCode(std::string_view uf);
 
 // Writes the text as lines (split at CR LF, CR or LF), each followed by CR LF, replacing the file
-// at once. Raises std::system_error on failure.
+// at once with one readable by its owner only. Raises std::system_error on failure.
 void SaveTextFile(const std::string& fileName, std::string_view text);
 // The lines of the file, each followed by CR LF. Raises std::system_error on failure.
 std::string LoadTextFile(const std::string& fileName);

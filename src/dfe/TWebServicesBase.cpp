@@ -72,10 +72,10 @@ void TWebServicesBase::SaveDocuments(const std::string& suffix, const std::strin
     }
     const std::string prefix = Config.Geral.PathSalvar() + FilePrefix() + "-" + suffix;
     if (Config.Geral.Salvar) {
-        WriteFileAtomic(prefix + ".xml", document, 0644);
+        WriteFileAtomic(prefix + ".xml", document, 0600);
     }
     if (Config.WebServices.Salvar) {
-        WriteFileAtomic(prefix + "-soap.xml", soap, 0644);
+        WriteFileAtomic(prefix + "-soap.xml", soap, 0600);
     }
 }
 

@@ -59,7 +59,8 @@ protected:
     std::string HeaderVersionElement() const;
     std::string HeaderUfElement() const;
     std::string FilePrefix() const;
-    // Writes a document and its envelope under the saving folder, as the settings ask.
+    // Writes a document and its envelope under the saving folder, as the settings ask, readable
+    // by their owner only (they name the company and its suppliers).
     void SaveDocuments(const std::string& suffix, const std::string& document,
                        const std::string& soap) const;
     void ConfigureTransport(TSoapHttpTransport& transport);

@@ -219,7 +219,7 @@ bool TSeenList::AddAndAppend(std::string_view entry, const std::string& path) {
         line = Utf8ToWin1252(line);
     }
     line += "\r\n";
-    AppendToFile(path, line, 0644);
+    AppendToFile(path, line, 0600);
     ++appends_;
     return true;
 }
@@ -272,7 +272,7 @@ void TSeenList::SaveToFile(const std::string& path) const {
     if (!IsAscii(out)) {
         out = Utf8ToWin1252(out);
     }
-    WriteFileAtomic(path, out, 0644);
+    WriteFileAtomic(path, out, 0600);
     std::lock_guard lock(syncMutex_);
     synced_ = std::max(synced_, written);
 }

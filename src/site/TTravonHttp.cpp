@@ -597,7 +597,7 @@ void TTravonHttp::GetFile(const std::string& url, const std::string& fileName) {
     // A link put at the file's name is never followed: the answer would overwrite whatever file
     // it leads to.
     TFileDescriptor file(
-        ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
+        ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (file.get() < 0) {
         throw ETravonHttpError("Não foi possível criar o arquivo \"" + fileName + "\".");
     }

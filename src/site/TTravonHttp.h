@@ -89,8 +89,9 @@ public:
     // An answer longer than MaxResponseBytes fails ("... passou do limite de 1 MB - URL:...").
     void Get(const std::string& url, std::ostream& out);
     std::string GetText(const std::string& url);
-    // Creates (or truncates) the file and writes the answer into it, up to kMaxFileBytes, within
-    // Deadline or else 30 minutes. A link at the file's name is not followed: it is an error.
+    // Creates (or truncates) the file, readable by its owner only when it is new, and writes the
+    // answer into it, up to kMaxFileBytes, within Deadline or else 30 minutes. A link at the
+    // file's name is not followed: it is an error.
     // Raises ETravonHttpError when the file cannot be created or written (a full disk), naming
     // the file and the reason; the part written stays.
     void GetFile(const std::string& url, const std::string& fileName);

@@ -290,6 +290,36 @@ TEST(MonitorCycle, EachLogEntryIsOnePlainLine) {
     EXPECT_EQ(run.out.find_first_of("\r\x1b"), std::string::npos) << run.out;
 }
 
+TEST(MonitorCycle, WhatItKeepsIsReadableByItsOwnerOnly) {
+    // A portable folder unpacked 0755 and a umask that lets everyone read: once the program has
+    // started on it, no other user reads the folder or anything the cycle wrote in it.
+    MonitorWorld w;
+    const std::string chNFe = OneNewSummary(w);
+    const test::Umask umask(022);
+    ::chmod(w.AppDir().c_str(), 0755);
+    std::set<std::string> antes;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(w.AppDir())) {
+        antes.insert(e.path().string());
+    }
+    // In the user's home, as a portable folder is (root leaves its folders elsewhere alone).
+    const int status = WaitFor(Spawn(w, {"--ciclo"}, "", {"HOME=" + w.dir.path().string()}));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << w.dir.Read("erros.txt");
+    ASSERT_EQ(w.site.Uploads().size(), 1u);
+    EXPECT_EQ(test::ModeOf(w.AppDir()), "700");
+    std::set<std::string> novos;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(w.AppDir())) {
+        const std::string nome = e.path().filename().string();
+        if (e.is_regular_file() && antes.count(e.path().string()) == 0 && nome != "entrada.txt") {
+            novos.insert(nome);
+            EXPECT_EQ(test::ModeOf(e.path().string()), "600") << nome;
+        }
+    }
+    // Both seen-lists among them: the whole-file save and the appends of the turn.
+    EXPECT_EQ(novos.count("ConsultadosNums.dat"), 1u);
+    EXPECT_EQ(novos.count("Consultados.dat"), 1u);
+    EXPECT_NE(w.dir.Read("Consultados.dat").find(chNFe), std::string::npos);
+}
+
 // "--continuo" ends on SIGTERM (the service manager) and on SIGINT (Ctrl+C) alike: whether the
 // request comes while the program still logs in, during a cycle or between cycles, it saves and
 // exits 0, ended by itself rather than by the signal, and starts no query after the request.

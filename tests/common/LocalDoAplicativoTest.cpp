@@ -137,5 +137,58 @@ TEST(LocalDoAplicativo, TheFolderIsMadeForItsOwnerOnly) {
     }
 }
 
+TEST(LocalDoAplicativo, AnExistingFolderOfTheUserBecomesItsOwnersAlone) {
+    // A portable folder unpacked with the usual modes in the user's home, or made there by hand:
+    // the others' permissions go at the start, the owner's stay as they are.
+    const struct {
+        mode_t antes;
+        const char* depois;
+    } casos[] = {
+        {0755, "700"},  {0750, "700"}, {0711, "700"}, {0777, "700"},
+        {02770, "700"}, {0700, "700"}, {0500, "500"},
+    };
+    for (const auto& c : casos) {
+        TempDir t;
+        const Ambiente home("HOME", t.path().string());
+        const std::string pasta = t.File("Quelvo");
+        fs::create_directory(pasta);
+        ::chmod(pasta.c_str(), c.antes);
+        CriarPastaDoAplicativo(pasta + "/");
+        EXPECT_EQ(test::ModeOf(pasta), c.depois) << "was " << std::oct << c.antes;
+        ::chmod(pasta.c_str(), 0700);
+    }
+}
+
+TEST(LocalDoAplicativo, FoldersThatAreNotTheUsersOwnAreUsedAsTheyAre) {
+    // Root runs the program on the folder of the system unit's user, or anyone on a shared one;
+    // or root runs a copy that lies in a folder of programs every user relies on (one built for
+    // /usr/bin, copied to /usr/local/bin, keeps its files beside itself). Their permissions are
+    // not the program's business, and the start goes on.
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root can hand a folder to another user here";
+    }
+    TempDir t;
+    const Ambiente home("HOME", t.File("root"));
+    fs::create_directory(t.File("root"));
+    const struct {
+        const char* what;
+        const char* pasta;
+        uid_t dono;
+        const char* depois;
+    } casos[] = {
+        {"another user's folder", "alheia", 65534, "755"},
+        {"root's folder outside its home", "usr/local/bin", 0, "755"},
+        {"root's folder inside its home (its portable copy)", "root/Quelvo", 0, "700"},
+    };
+    for (const auto& c : casos) {
+        const std::string pasta = t.File(c.pasta);
+        fs::create_directories(pasta);
+        ::chmod(pasta.c_str(), 0755);
+        ASSERT_EQ(::chown(pasta.c_str(), c.dono, c.dono), 0);
+        EXPECT_NO_THROW(CriarPastaDoAplicativo(pasta)) << c.what;
+        EXPECT_EQ(test::ModeOf(pasta), c.depois) << c.what;
+    }
+}
+
 }  // namespace
 }  // namespace quelvo

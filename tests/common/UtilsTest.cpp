@@ -42,6 +42,7 @@ TEST(Utils, UFCodeTable) {
 
 TEST(Utils, TextFilesAreLinesEndedByCrLf) {
     TempDir dir;
+    const test::Umask umask(0);
     struct Case {
         const char* text;
         const char* file;
@@ -55,6 +56,7 @@ TEST(Utils, TextFilesAreLinesEndedByCrLf) {
     for (const auto& c : cases) {
         SaveTextFile(dir.File("t.txt"), c.text);
         EXPECT_EQ(dir.Read("t.txt"), c.file) << c.text;
+        EXPECT_EQ(test::ModeOf(dir.File("t.txt")), "600") << "readable by its owner only";
     }
     dir.Write("last.txt", "um\ndois");
     EXPECT_EQ(LoadTextFile(dir.File("last.txt")), "um\r\ndois\r\n");

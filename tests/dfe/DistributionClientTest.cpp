@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <optional>
 #include <thread>
 
@@ -31,6 +32,25 @@ ResumoNFe Resumo(const std::string& chave) {
     r.xNome = "FORNECEDOR & CIA";
     r.ie = "110042490114";
     return r;
+}
+
+TEST(DistributionClient, SavedDocumentsAreReadableByTheirOwnerOnly) {
+    // Asked for, the request, the answer and their envelopes are kept: they name the company and
+    // its suppliers, so no one else reads them, whatever the umask.
+    test::DfeWorld w;
+    const test::TempDir salvos;
+    const test::Umask umask(0);
+    auto client = w.NewClient(w.a);
+    client->Configuracoes.Geral.Salvar = true;
+    client->Configuracoes.WebServices.Salvar = true;
+    client->Configuracoes.Geral.SetPathSalvar(salvos.path().string());
+    ASSERT_TRUE(client->RequestDistribution(35, "11.222.333/0001-81", "", "0"));
+    int arquivos = 0;
+    for (const auto& e : std::filesystem::directory_iterator(salvos.path())) {
+        EXPECT_EQ(test::ModeOf(e.path().string()), "600") << e.path();
+        ++arquivos;
+    }
+    EXPECT_EQ(arquivos, 4) << "the request, the answer and the envelope of each";
 }
 
 TEST(DistributionClient, QueriesTheServiceWithTheCompanyCertificate) {

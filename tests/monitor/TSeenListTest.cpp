@@ -98,6 +98,27 @@ TEST(SeenList, SavesEveryEntryWithCrLf) {
     }
 }
 
+TEST(SeenList, ItsFileIsReadableByItsOwnerOnly) {
+    // The lists tell which invoices each company received: whichever way the file comes to be,
+    // a lenient umask leaves no one else a way in.
+    const test::Umask umask(0);
+    const struct {
+        const char* what;
+        void (*write)(TSeenList&, const std::string&);
+    } cases[] = {
+        {"whole-file save", [](TSeenList& l, const std::string& p) { l.SaveToFile(p); }},
+        {"append to a missing file",
+         [](TSeenList& l, const std::string& p) { l.AddAndAppend("3526", p); }},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        TSeenList list;
+        list.Add("1");
+        c.write(list, dir.File("Consultados.dat"));
+        EXPECT_EQ(test::ModeOf(dir.File("Consultados.dat")), "600") << c.what;
+    }
+}
+
 TEST(SeenList, AMissingFileCannotBeLoaded) {
     TempDir dir;
     TSeenList list;

@@ -190,12 +190,15 @@ TEST(TravonHttp, StatusRules) {
     EXPECT_EQ(empty.GetText(url), "");
     EXPECT_EQ(empty.PostText(url), "");
 
-    // GetFile: the body goes to the file; a failed answer leaves the file empty.
+    // GetFile: the body goes to the file, readable by its owner only; a failed answer leaves the
+    // file empty.
     test::TempDir dir;
+    const test::Umask umask(0);
     site.response = Response{200, "", {}, std::string("MZ\x00\x90", 4)};
     TTravonHttp file;
     file.GetFile(url, dir.File("novo.exe"));
     EXPECT_EQ(dir.Read("novo.exe"), std::string("MZ\x00\x90", 4));
+    EXPECT_EQ(test::ModeOf(dir.File("novo.exe")), "600");
     site.response = Response{404, "", {}, "pagina"};
     EXPECT_THROW(file.GetFile(url, dir.File("novo.exe")), ETravonHttpError);
     EXPECT_EQ(dir.Read("novo.exe"), "");

@@ -1,5 +1,6 @@
 #include "support/TempDir.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -48,6 +49,14 @@ std::vector<std::string> TempDir::Named(const std::string& prefix) const {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::string ModeOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    std::ostringstream octal;
+    octal << std::oct << (st.st_mode & 07777);
+    return octal.str();
 }
 
 }  // namespace quelvo::test

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -25,6 +28,22 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+// The permission bits of a file or folder in octal ("600", "2770"); a missing one fails the test.
+std::string ModeOf(const std::string& path);
+
+// Sets the process's umask for the life of the object, so that the modes a test checks are the
+// ones the code asked for, not what a lenient umask left of them.
+class Umask {
+public:
+    explicit Umask(mode_t mask) : before_(::umask(mask)) {}
+    Umask(const Umask&) = delete;
+    Umask& operator=(const Umask&) = delete;
+    ~Umask() { ::umask(before_); }
+
+private:
+    mode_t before_;
 };
 
 }  // namespace quelvo::test

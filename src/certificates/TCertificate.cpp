@@ -11,6 +11,8 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "platform/Time.h"
+
 namespace quelvo {
 
 namespace {
@@ -133,7 +135,7 @@ std::string TCertificate::SerialNumber() const {
 TDateTime TCertificate::NotAfter() const {
     std::tm tm{};
     ASN1_TIME_to_tm(X509_get0_notAfter(cert_.get()), &tm);
-    return TDateTime::FromTimeT(timegm(&tm));
+    return TDateTime::FromTimeT(platform::FromUtc(tm));
 }
 
 std::string TCertificate::SubjectName() const {

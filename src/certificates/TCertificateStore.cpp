@@ -4,7 +4,6 @@
 
 #include <openssl/crypto.h>
 #include <openssl/err.h>
-#include <sys/stat.h>
 
 #include <openssl/evp.h>
 #include <openssl/rand.h>
@@ -19,6 +18,8 @@
 #include "certificates/TTokenStore.h"
 #include "common/SafeFile.h"
 #include "common/Utils.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
 
 namespace quelvo {
 
@@ -32,7 +33,7 @@ namespace {
 // replaced): a decrypted key does not stay in memory longer than it serves.
 class TChavesAbertas {
 public:
-    std::optional<TClientCredentials> Buscar(const std::string& path, const struct stat& st,
+    std::optional<TClientCredentials> Buscar(const std::string& path, const platform::FileInfo& st,
                                              const std::string& senha) {
         std::lock_guard lock(mutex_);
         const auto it = abertas_.find(path);
@@ -49,11 +50,10 @@ public:
         it->second.usada = true;
         return it->second.credenciais;
     }
-    void Guardar(const std::string& path, const struct stat& st, const std::string& senha,
+    void Guardar(const std::string& path, const platform::FileInfo& st, const std::string& senha,
                  const TClientCredentials& credenciais) {
         std::lock_guard lock(mutex_);
-        abertas_.insert_or_assign(path, Aberta{st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
-                                               st.st_ino, Digest(senha), credenciais, true});
+        abertas_.insert_or_assign(path, Aberta{st, Digest(senha), credenciais, true});
     }
     void Esquecer(const std::string& path) {
         std::lock_guard lock(mutex_);
@@ -63,8 +63,9 @@ public:
     void Varrer() {
         std::lock_guard lock(mutex_);
         for (auto it = abertas_.begin(); it != abertas_.end();) {
-            struct stat st {};
-            if (!it->second.usada || ::stat(it->first.c_str(), &st) != 0 ||
+            platform::FileInfo st;
+            std::error_code ec;
+            if (!it->second.usada || !platform::StatusOf(it->first, st, ec) ||
                 !Igual(it->second, st)) {
                 it = abertas_.erase(it);
             } else {
@@ -82,17 +83,14 @@ public:
 
 private:
     struct Aberta {
-        off_t tamanho;
-        time_t segundos;
-        long nanos;
-        ino_t inode;
+        platform::FileInfo arquivo;  // the file as it was when it was opened
         std::string senha;
         TClientCredentials credenciais;
         bool usada;  // since the last sweep
     };
-    static bool Igual(const Aberta& a, const struct stat& st) {
-        return a.tamanho == st.st_size && a.segundos == st.st_mtim.tv_sec &&
-               a.nanos == st.st_mtim.tv_nsec && a.inode == st.st_ino;
+    static bool Igual(const Aberta& a, const platform::FileInfo& st) {
+        return a.arquivo.size == st.size && a.arquivo.modifiedNs == st.modifiedNs &&
+               a.arquivo.id == st.id && a.arquivo.device == st.device;
     }
     std::string Digest(const std::string& senha) {
         if (sal_.empty()) {
@@ -214,8 +212,8 @@ TCertificate TCertificateStore::ImportBytes(const std::string& pkcs12, const std
     const TClientCredentials opened = OpenPkcs12(pkcs12, password, fileName);
     const std::string serial = opened.Certificate().SerialNumber();
     std::error_code ec;
-    std::filesystem::create_directories(folder_, ec);
-    ::chmod(folder_.c_str(), 0700);
+    std::filesystem::create_directories(platform::PathOf(folder_), ec);
+    platform::MakeFolderOwnerOnly(folder_, true);
     try {
         // The key file first: a public certificate is listed only once its key is in place.
         WriteFileAtomic(PathOf(serial, ".pfx"), pkcs12, 0600);
@@ -230,9 +228,10 @@ TCertificate TCertificateStore::ImportBytes(const std::string& pkcs12, const std
 std::vector<TCertificate> TCertificateStore::List(std::string* tokenProblem) const {
     std::vector<std::string> serials;
     std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(folder_, ec)) {
-        if (entry.path().extension() == ".pem" && IsSerialText(entry.path().stem().string())) {
-            serials.push_back(entry.path().stem().string());
+    for (const auto& entry : std::filesystem::directory_iterator(platform::PathOf(folder_), ec)) {
+        const std::string serial = platform::Utf8Of(entry.path().stem());
+        if (entry.path().extension() == ".pem" && IsSerialText(serial)) {
+            serials.push_back(serial);
         }
     }
     std::vector<TCertificate> out;
@@ -311,8 +310,9 @@ TClientCredentials TCertificateStore::LoadCredentials(const std::string& serial,
                                 "\" não está no repositório de certificados.");
     }
     const std::string path = PathOf(serial, ".pfx");
-    struct stat st {};
-    const bool visto = ::stat(path.c_str(), &st) == 0;
+    platform::FileInfo st;
+    std::error_code erro;
+    const bool visto = platform::StatusOf(path, st, erro);
     if (visto) {
         if (auto aberta = ChavesAbertas().Buscar(path, st, password)) {
             return *aberta;

@@ -4,13 +4,14 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <mutex>
 #include <stdexcept>
 #include <utility>
 #include <vector>
+
+#include "platform/Files.h"
+#include "platform/Paths.h"
 
 namespace quelvo {
 
@@ -141,11 +142,11 @@ void TPinsRecusados::Registrar(const TTokenInfo& token, const std::string& certi
     }
     const std::string salText(reinterpret_cast<const char*>(sal), sizeof sal);
     // A store of tokens alone may have no folder yet: it is made as an import makes it.
-    const std::filesystem::path folder = std::filesystem::path(arquivo_.Caminho()).parent_path();
+    const std::filesystem::path folder = platform::PathOf(arquivo_.Caminho()).parent_path();
     if (!folder.empty() && !std::filesystem::exists(folder)) {
         std::error_code ec;
         std::filesystem::create_directories(folder, ec);
-        ::chmod(folder.c_str(), 0700);
+        platform::MakeFolderOwnerOnly(platform::Utf8Of(folder), true);
     }
     // Several companies may share a certificate with different passwords: each refusal is kept,
     // the oldest going once there are many.

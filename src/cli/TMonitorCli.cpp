@@ -1,8 +1,5 @@
 #include "cli/TMonitorCli.h"
 
-#include <termios.h>
-#include <unistd.h>
-
 #include <exception>
 #include <filesystem>
 #include <iostream>
@@ -12,7 +9,6 @@
 
 #include <atomic>
 #include <charconv>
-#include <csignal>
 
 #include "certificates/CertificateAccess.h"
 #include "certificates/TCertificateStore.h"
@@ -27,6 +23,8 @@
 #include "dfe/TTrustAnchors.h"
 #include "monitor/TCadastroEmpresa.h"
 #include "monitor/TConsultasParam.h"
+#include "platform/Paths.h"
+#include "platform/Process.h"
 #include "site/TProxySettings.h"
 #include "site/TUsuarioLogin.h"
 
@@ -73,34 +71,7 @@ bool OnlyReads(const std::string& command) {
 // The word that, in the place of a password, reads it from standard input.
 constexpr const char* kFromInput = "-";
 
-// Terminal echo off for the life of the object.
-class EchoOff {
-public:
-    EchoOff() {
-        if (::tcgetattr(STDIN_FILENO, &saved_) == 0) {
-            termios quiet = saved_;
-            quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
-            active_ = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
-        }
-    }
-    EchoOff(const EchoOff&) = delete;
-    EchoOff& operator=(const EchoOff&) = delete;
-    ~EchoOff() {
-        if (active_) {
-            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
-        }
-    }
-
-private:
-    termios saved_{};
-    bool active_ = false;
-};
-
 std::atomic<bool> gStop{false};
-
-void OnStopSignal(int) {
-    gStop = true;
-}
 
 std::optional<Command> Parse(const std::vector<std::string>& args) {
     Command cmd;
@@ -206,7 +177,7 @@ int TMonitorCli::Run(const std::vector<std::string>& args) {
     }
     if (OnlyReads(cmd->name) && cmd->options.count("--pasta") > 0) {
         std::error_code ec;
-        if (!std::filesystem::is_directory(ApplicationDir(), ec)) {
+        if (!std::filesystem::is_directory(platform::PathOf(ApplicationDir()), ec)) {
             err_ << "A pasta " << cmd->options.at("--pasta") << " não existe.\n";
             return kExitUsage;
         }
@@ -277,12 +248,12 @@ int TMonitorCli::Run(const std::vector<std::string>& args) {
 }
 
 std::optional<std::string> TMonitorCli::ReadPassword(const std::string& prompt) {
-    const bool terminal = in_.rdbuf() == std::cin.rdbuf() && ::isatty(STDIN_FILENO) == 1;
+    const bool terminal = in_.rdbuf() == std::cin.rdbuf() && platform::InputIsTerminal();
     std::string line;
     bool read = false;
     if (terminal) {
         // Echo off before the prompt shows: what is typed after it is never flushed away.
-        const EchoOff quiet;
+        const platform::EchoOff quiet;
         err_ << prompt << std::flush;
         read = static_cast<bool>(std::getline(in_, line));
         err_ << "\n";
@@ -327,8 +298,7 @@ int TMonitorCli::Monitor(bool continuous) {
         // From the start: a request to end that comes while loading or logging in ends the run
         // as cleanly as one that comes during a cycle.
         gStop = false;
-        std::signal(SIGINT, OnStopSignal);
-        std::signal(SIGTERM, OnStopSignal);
+        platform::OnStopRequest(gStop);
     }
     THeadlessMonitor monitor(ApplicationDir(), out_, err_);
     if (!monitor.Carregar()) {

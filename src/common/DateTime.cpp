@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include "platform/Time.h"
+
 namespace quelvo {
 
 namespace {
@@ -43,8 +45,7 @@ TDateTime TDateTime::Now() {
 }
 
 TDateTime TDateTime::FromTimeT(std::time_t t, int millisecond) {
-    std::tm tm{};
-    localtime_r(&t, &tm);
+    const std::tm tm = platform::LocalTime(t);
     return TDateTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
                      tm.tm_min,         tm.tm_sec,     millisecond};
 }

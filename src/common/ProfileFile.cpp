@@ -1,8 +1,5 @@
 #include "common/ProfileFile.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <filesystem>
@@ -11,6 +8,8 @@
 #include "common/SafeFile.h"
 #include "common/Utils.h"
 #include "common/Win1252.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
 
 namespace quelvo {
 
@@ -148,7 +147,8 @@ bool ParseProfileInteger(std::string_view text, long& value) {
 }
 
 TProfileFile::TProfileFile(const std::string& path)
-    : path_(std::filesystem::absolute(path).lexically_normal().string()) {}
+    : path_(
+          platform::Utf8Of(std::filesystem::absolute(platform::PathOf(path)).lexically_normal())) {}
 
 std::vector<std::string> TProfileFile::ReadLines() const {
     if (!FileExists(path_)) {
@@ -183,9 +183,11 @@ std::string TProfileFile::ReadString(std::string_view section, std::string_view 
 std::vector<std::string> TProfileFile::ReadLinesForWrite() const {
     // A file that is there but cannot be read is no empty file: writing it would rebuild it
     // from nothing and lose every other key.
-    struct stat st {};
-    if (::lstat(path_.c_str(), &st) != 0) {
-        if (errno == ENOENT) {
+    platform::FileInfo info;
+    bool link = false;
+    std::error_code ec;
+    if (!platform::LinkStatusOf(path_, info, link, ec)) {
+        if (ec == std::errc::no_such_file_or_directory) {
             return {};
         }
         throw EProfileWriteError("Unable to write to " + path_);

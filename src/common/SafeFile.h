@@ -1,6 +1,5 @@
 #pragma once
 
-#include <sys/types.h>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -11,13 +10,13 @@ namespace quelvo {
 // in the same folder, are flushed to disk, and the temporary file is renamed over the target.
 // A crash or a full disk leaves either the old file or the new one. Raises std::system_error.
 // `mode` is the new file's permission (owner-only by default: several files hold passwords).
-void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mode = 0600);
+void WriteFileAtomic(const std::string& path, std::string_view bytes, int mode = 0600);
 
 // Appends the bytes to the file (created with `mode` when missing) in one write: a line appended
 // so is whole or, after a crash, cut short at the end of the file. No flush: a process killed
 // after the call loses nothing the kernel has, but a power cut may; SyncFile makes the appends
 // durable, once for several of them. Raises std::system_error.
-void AppendToFile(const std::string& path, std::string_view bytes, mode_t mode = 0600);
+void AppendToFile(const std::string& path, std::string_view bytes, int mode = 0600);
 
 // Puts what was written to the file on the disk (its data, and its size) before returning: what
 // a later write depends on is flushed first, so that a power cut never keeps the later write
@@ -40,7 +39,7 @@ bool FileExists(const std::string& path);
 int RemoveLeftoverTemporaries(const std::string& folder,
                               std::initializer_list<std::string_view> extensions);
 
-// Renames without replacing an existing target; false (errno set) when the rename did not happen.
+// Renames without replacing an existing target; false when the rename did not happen.
 bool RenameNoReplace(const std::string& from, const std::string& to);
 
 // Moves a file that cannot be used aside, in its folder, under a name that says why and when:

@@ -1,9 +1,5 @@
 #include "common/TArquivoRegistros.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstring>
 #include <stdexcept>
 #include <system_error>
 #include <unordered_set>
@@ -11,6 +7,7 @@
 
 #include "common/SafeFile.h"
 #include "common/Utils.h"
+#include "platform/Files.h"
 
 namespace quelvo {
 
@@ -68,9 +65,10 @@ void TArquivoRegistros::CarregarLocked() {
     if (carregado_) {
         return;
     }
-    struct stat st {};
-    if (::stat(path_.c_str(), &st) != 0) {
-        if (errno == ENOENT) {
+    platform::FileInfo info;
+    std::error_code ec;
+    if (!platform::StatusOf(path_, info, ec)) {
+        if (ec == std::errc::no_such_file_or_directory) {
             registros_.clear();
             indice_.clear();
             tamanhoArquivo_ = 0;
@@ -79,9 +77,9 @@ void TArquivoRegistros::CarregarLocked() {
             carregado_ = true;
             return;
         }
-        FalhaDeLeitura(path_, std::strerror(errno));
+        FalhaDeLeitura(path_, ec.message());
     }
-    if (!S_ISREG(st.st_mode)) {
+    if (!info.regular) {
         FalhaDeLeitura(path_, "não é um arquivo comum");
     }
     std::string bytes;

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <memory>
 #include <string>
+
+#include "platform/LockedFile.h"
 
 namespace quelvo {
 
@@ -18,12 +18,12 @@ public:
     // Who holds a folder's lock, as the holder wrote itself into the file.
     struct Holder {
         std::string program;  // empty when the file does not say
-        pid_t pid = 0;
+        long pid = 0;
     };
 
     TFolderLock(const TFolderLock&) = delete;
     TFolderLock& operator=(const TFolderLock&) = delete;
-    ~TFolderLock();
+    ~TFolderLock() = default;
 
     // Takes the folder's lock for `program`; nothing when another process holds it. The folder
     // must exist. Raises std::system_error when the lock file cannot be opened or locked.
@@ -34,14 +34,10 @@ public:
     // "quelvo-monitor, processo 1234", or a plain "outro programa" when the file says nothing.
     static std::string Describe(const Holder& holder);
 
-    // Owns an open lock file descriptor (TryAcquire makes them).
-    struct Fd {
-        int value = -1;
-    };
-    explicit TFolderLock(Fd fd) : fd_(fd.value) {}
+    explicit TFolderLock(std::unique_ptr<platform::LockedFile> file) : file_(std::move(file)) {}
 
 private:
-    int fd_ = -1;
+    std::unique_ptr<platform::LockedFile> file_;
 };
 
 }  // namespace quelvo

@@ -1,12 +1,8 @@
 #include "common/Utils.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -17,6 +13,9 @@
 #include "common/SafeFile.h"
 #include "common/Version.h"
 #include "common/Win1252.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "platform/Process.h"
 
 namespace quelvo {
 
@@ -112,12 +111,12 @@ std::string ApplicationDir() {
 
 void SetApplicationDir(const std::string& dir) {
     std::lock_guard lock(gDirMutex);
-    gAppDir = WithSlash(std::filesystem::absolute(dir).lexically_normal().string());
+    gAppDir = WithSlash(
+        platform::Utf8Of(std::filesystem::absolute(platform::PathOf(dir)).lexically_normal()));
 }
 
 std::string RunningExecutable() {
-    std::error_code ec;
-    return std::filesystem::read_symlink("/proc/self/exe", ec).string();
+    return platform::ExecutablePath();
 }
 
 std::string KeepChars(std::string_view text, std::string_view allowed) {
@@ -193,12 +192,12 @@ std::string LoadTextFile(const std::string& fileName) {
 
 void EnsureDir(const std::string& dir) {
     std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
+    std::filesystem::create_directories(platform::PathOf(dir), ec);
 }
 
 std::string FileVersion(const std::string& path) {
     try {
-        std::ifstream in(path, std::ios::binary);
+        std::ifstream in(platform::PathOf(path), std::ios::binary);
         if (!in) {
             return {};
         }
@@ -260,7 +259,7 @@ std::string ProgramInBytes(std::string_view bytes) {
 
 std::string FileProgram(const std::string& path) {
     try {
-        std::ifstream in(path, std::ios::binary);
+        std::ifstream in(platform::PathOf(path), std::ios::binary);
         if (!in) {
             return {};
         }
@@ -284,13 +283,10 @@ std::string FileProgram(const std::string& path) {
 }
 
 TDateTime FileCreationTime(const std::string& path) {
-    struct statx stx {};
-    if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME | STATX_MTIME, &stx) != 0) {
-        throw std::system_error(errno, std::generic_category(), path);
-    }
-    const auto& ts = (stx.stx_mask & STATX_BTIME) ? stx.stx_btime : stx.stx_mtime;
-    return TDateTime::FromTimeT(static_cast<std::time_t>(ts.tv_sec),
-                                static_cast<int>(ts.tv_nsec / 1000000));
+    const auto t = platform::CreationTime(path);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+    return TDateTime::FromTimeT(static_cast<std::time_t>(ms / 1000), static_cast<int>(ms % 1000));
 }
 
 }  // namespace quelvo

@@ -2,16 +2,16 @@
 
 #include <openssl/evp.h>
 #include <openssl/pem.h>
-#include <sys/stat.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
 
 #include "common/SafeFile.h"
 #include "dfe/RaizesIcpBrasil.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
 
 namespace quelvo {
 
@@ -74,7 +74,7 @@ TTrustAnchors TTrustAnchors::Load(const std::string& folder) {
     }
     std::error_code ec;
     std::vector<std::filesystem::path> files;
-    for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
+    for (const auto& e : std::filesystem::directory_iterator(platform::PathOf(folder), ec)) {
         const auto ext = e.path().extension();
         if (ext == ".pem" || ext == ".crt") {
             files.push_back(e.path());
@@ -82,17 +82,18 @@ TTrustAnchors TTrustAnchors::Load(const std::string& folder) {
     }
     std::sort(files.begin(), files.end());
     for (const auto& f : files) {
-        const std::string path = f.string();
-        struct stat st {};
-        if (::stat(path.c_str(), &st) != 0) {
-            t.problems_.push_back({path, std::strerror(errno)});
+        const std::string path = platform::Utf8Of(f);
+        platform::FileInfo st;
+        std::error_code erro;
+        if (!platform::StatusOf(path, st, erro)) {
+            t.problems_.push_back({path, std::strerror(erro.value())});
             continue;
         }
-        if (!S_ISREG(st.st_mode)) {
+        if (!st.regular) {
             t.problems_.push_back({path, "não é um arquivo"});
             continue;
         }
-        if (static_cast<size_t>(st.st_size) > kMaxFileBytes) {
+        if (st.size > kMaxFileBytes) {
             t.problems_.push_back({path, "passa de 1 MB"});
             continue;
         }

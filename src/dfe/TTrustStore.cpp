@@ -1,7 +1,5 @@
 #include "dfe/TTrustStore.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <map>
@@ -10,6 +8,9 @@
 
 #include "certificates/OpenSslHandles.h"
 #include "dfe/TTrustAnchors.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "platform/SystemRoots.h"
 
 namespace quelvo {
 
@@ -22,13 +23,13 @@ std::string Assinatura(const std::string& folder) {
     }
     std::vector<std::string> linhas;
     std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
-        struct stat st {};
-        const std::string path = e.path().string();
-        if (::stat(path.c_str(), &st) == 0) {
-            linhas.push_back(path + '\n' + std::to_string(st.st_size) + '\n' +
-                             std::to_string(st.st_mtim.tv_sec) + '.' +
-                             std::to_string(st.st_mtim.tv_nsec));
+    for (const auto& e : std::filesystem::directory_iterator(platform::PathOf(folder), ec)) {
+        const std::string path = platform::Utf8Of(e.path());
+        platform::FileInfo st;
+        std::error_code erro;
+        if (platform::StatusOf(path, st, erro)) {
+            linhas.push_back(path + '\n' + std::to_string(st.size) + '\n' +
+                             std::to_string(st.modifiedNs));
         } else {
             linhas.push_back(path);
         }
@@ -55,6 +56,12 @@ TTrustStore::Store Montar(const std::string& folder, const std::string& caFile,
     }
     if (!caPath.empty()) {
         X509_STORE_load_path(store.get(), caPath.c_str());
+    }
+    for (const std::string& der : platform::SystemRootCertificates()) {
+        const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+        if (const X509Ptr root{d2i_X509(nullptr, &p, static_cast<long>(der.size()))}) {
+            X509_STORE_add_cert(store.get(), root.get());
+        }
     }
     const TTrustAnchors anchors = TTrustAnchors::Load(folder);
     for (const auto& a : anchors.Anchors()) {

@@ -1,11 +1,10 @@
 #include "monitor/MigracaoEmpresas.h"
 
-#include <sys/stat.h>
-
 #include <stdexcept>
 
 #include "common/SafeFile.h"
 #include "monitor/TLegacyDataset.h"
+#include "platform/Files.h"
 
 namespace quelvo {
 
@@ -33,7 +32,7 @@ int MigracaoEmpresas(TConsultasEmpresas& empresas, const std::string& appDir) {
         }
         // The old file keeps the certificate passwords in plain text: for its owner only.
         if (RenameNoReplace(legacy, appDir + "EmpresasAntigo.dat")) {
-            ::chmod((appDir + "EmpresasAntigo.dat").c_str(), 0600);
+            platform::MakeFileOwnerOnly(appDir + "EmpresasAntigo.dat");
         }
     } catch (const std::exception& e) {
         throw std::runtime_error(std::string(e.what()) +

@@ -14,6 +14,7 @@
 #include "common/Utils.h"
 #include "common/Win1252.h"
 #include "monitor/TTurnoEmpresa.h"
+#include "platform/Paths.h"
 #include "site/TTravonHttp.h"
 
 namespace quelvo {
@@ -104,11 +105,11 @@ void TConsultas::Configurar(TNFeClient& client) const {
 
 void TConsultas::LimparPastaTemp(const std::string& folder) {
     std::error_code ec;
-    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
-         it.increment(ec)) {
+    for (std::filesystem::directory_iterator it(platform::PathOf(folder), ec), end;
+         !ec && it != end; it.increment(ec)) {
         std::error_code kind;
         if (it->is_directory(kind) && !it->is_symlink(kind)) {
-            LimparPastaTemp(it->path().string());
+            LimparPastaTemp(platform::Utf8Of(it->path()));
         } else {
             std::error_code ignored;
             std::filesystem::remove(it->path(), ignored);

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "certificates/CertificateAccess.h"
+#include "platform/Paths.h"
 
 namespace quelvo {
 
@@ -90,8 +91,8 @@ bool TMonitorSchedule::VerificarUltimos3Meses(const std::function<void(bool)>& s
     param_.Consultados.Clear();
     param_.ConsultadosNums.Clear();
     std::error_code ec;
-    std::filesystem::remove(ambiente_.appDir + "Consultados.dat", ec);
-    std::filesystem::remove(ambiente_.appDir + "ConsultadosNums.dat", ec);
+    std::filesystem::remove(platform::PathOf(ambiente_.appDir + "Consultados.dat"), ec);
+    std::filesystem::remove(platform::PathOf(ambiente_.appDir + "ConsultadosNums.dat"), ec);
     VerificarAgora();
     return true;
 }

@@ -1,13 +1,7 @@
 #include "monitor/TMonitorUpdate.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -18,15 +12,15 @@
 
 #include "common/LocalDoAplicativo.h"
 #include "common/SafeFile.h"
-#include "common/TFileDescriptor.h"
 #include "common/TextTrim.h"
 #include "common/Utils.h"
 #include "common/Version.h"
 #include "monitor/EUpdateRefused.h"
 #include "monitor/TReleaseSignature.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "platform/Process.h"
 #include "site/TTravonHttp.h"
-
-extern char** environ;
 
 namespace quelvo {
 
@@ -89,7 +83,7 @@ std::string IdentidadeElf(std::string_view h) {
 
 // The same for a file on disk; empty when it cannot be read.
 std::string IdentidadeElfDoArquivo(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
+    std::ifstream f(platform::PathOf(path), std::ios::binary);
     std::array<char, 20> h{};
     if (!f.read(h.data(), h.size())) {
         return {};
@@ -156,61 +150,58 @@ bool ElfCompleto(std::string_view img) {
 // put there; raises EUpdateRefused when it is no regular file or larger than any executable of
 // ours.
 std::string LerArquivo(const std::string& path) {
-    const TFileDescriptor f(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (f.get() < 0) {
-        throw EUpdateRefused(errno == ELOOP ? "o arquivo é um link simbólico"
-                                            : "o arquivo não pode ser lido");
-    }
-    struct stat st {};
-    if (::fstat(f.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        throw EUpdateRefused("o arquivo não é um arquivo comum");
-    }
     const uint64_t limite = TTravonHttp::kMaxFileBytes + TReleaseSignature::kTamanhoBloco;
-    if (static_cast<uint64_t>(st.st_size) > limite) {
-        throw EUpdateRefused("o arquivo passa de " +
-                             std::to_string(TTravonHttp::kMaxFileBytes >> 20) + " MB");
-    }
-    std::string bytes(static_cast<size_t>(st.st_size), '\0');
-    size_t lidos = 0;
-    while (lidos < bytes.size()) {
-        const ssize_t n = ::read(f.get(), bytes.data() + lidos, bytes.size() - lidos);
-        if (n < 0 && errno == EINTR) {
-            continue;
+    try {
+        return platform::ReadRegularFileNoFollow(path, limite);
+    } catch (const std::system_error& e) {
+        if (e.code() == std::errc::too_many_symbolic_link_levels) {
+            throw EUpdateRefused("o arquivo é um link simbólico");
         }
-        if (n <= 0) {
-            throw EUpdateRefused("o arquivo não pode ser lido");
+        if (e.code() == std::errc::invalid_argument) {
+            throw EUpdateRefused("o arquivo não é um arquivo comum");
         }
-        lidos += static_cast<size_t>(n);
+        if (e.code() == std::errc::file_too_large) {
+            throw EUpdateRefused("o arquivo passa de " +
+                                 std::to_string(TTravonHttp::kMaxFileBytes >> 20) + " MB");
+        }
+        throw EUpdateRefused("o arquivo não pode ser lido");
     }
-    return bytes;
 }
 
 // Whether something is at the path, a link (even one that leads nowhere) included.
 bool HaAlgo(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
+    platform::FileInfo info;
+    bool link = false;
+    std::error_code ec;
+    return platform::LinkStatusOf(path, info, link, ec);
+}
+
+// Whether a regular file is at the path (not a link, a pipe or a folder).
+bool ArquivoComum(const std::string& path) {
+    platform::FileInfo info;
+    bool link = false;
+    std::error_code ec;
+    return platform::LinkStatusOf(path, info, link, ec) && !link && info.regular;
 }
 
 // Why the folder or the executable at `path` would let someone other than this user change what
 // the update installs; "" when nothing does.
 std::string Exposto(const std::string& path, bool pasta) {
-    struct stat st {};
-    const int r = pasta ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
     const std::string nome = (pasta ? "a pasta " : "o executável ") + path;
     const std::string a = pasta ? "a" : "o";
-    if (r != 0) {
-        return nome + " não pode ser examinad" + a;
+    switch (platform::ExposureOf(path, pasta)) {
+        case platform::Exposure::None:
+            return {};
+        case platform::Exposure::CannotExamine:
+            return nome + " não pode ser examinad" + a;
+        case platform::Exposure::WrongKind:
+            return nome + (pasta ? " não é uma pasta" : " não é um arquivo comum");
+        case platform::Exposure::OtherOwner:
+            return nome + " pertence a outro usuário";
+        case platform::Exposure::OthersMayWrite:
+            return nome + " pode ser alterad" + a + " por outros usuários";
     }
-    if (pasta ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode)) {
-        return nome + (pasta ? " não é uma pasta" : " não é um arquivo comum");
-    }
-    if (st.st_uid != ::geteuid()) {
-        return nome + " pertence a outro usuário";
-    }
-    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        return nome + " pode ser alterad" + a + " por outros usuários";
-    }
-    return {};
+    return nome + " não pode ser examinad" + a;
 }
 
 // The reason of a version that is not later than the running one.
@@ -232,7 +223,7 @@ std::string Aspas(const std::string& s) {
 
 }  // namespace
 
-TMonitorUpdate::TMonitorUpdate(std::string appDir, std::string executavel, pid_t processo)
+TMonitorUpdate::TMonitorUpdate(std::string appDir, std::string executavel, long processo)
     : AppDir(std::move(appDir)),
       Executavel(std::move(executavel)),
       Processo(processo),
@@ -337,7 +328,7 @@ void TMonitorUpdate::VerificarOuFalhar(const TTravonHttpProxy& proxy, std::strin
     // What an interrupted download left, or a link someone put at its name: the download writes
     // a file of its own (and never follows a link there).
     std::error_code ec;
-    fs::remove(baixando, ec);
+    fs::remove(platform::PathOf(baixando), ec);
     TTravonHttp download;
     download.Proxy = proxy;
     download.ConnectTimeout = 900000;
@@ -347,7 +338,7 @@ void TMonitorUpdate::VerificarOuFalhar(const TTravonHttpProxy& proxy, std::strin
     // never offered.
     try {
         const std::string anunciado = download.ResponseHeader("Content-Length");
-        const auto tamanho = fs::file_size(baixando, ec);
+        const auto tamanho = fs::file_size(platform::PathOf(baixando), ec);
         if (ec || (!anunciado.empty() && anunciado != std::to_string(tamanho))) {
             throw EUpdateRefused("o arquivo veio incompleto");
         }
@@ -356,22 +347,16 @@ void TMonitorUpdate::VerificarOuFalhar(const TTravonHttpProxy& proxy, std::strin
             throw EUpdateRefused("o arquivo é da versão " + versaoBaixada + ", não da anunciada");
         }
     } catch (const EUpdateRefused& e) {
-        fs::remove(baixando, ec);
+        fs::remove(platform::PathOf(baixando), ec);
         aviso = "Atualização " + versaoSite +
                 " baixada do site foi recusada e apagada: " + e.what() + ".";
         return;
     }
     // The executable keeps its permissions when the download takes its place.
-    struct stat atual {};
-    if (::stat(Executavel.c_str(), &atual) == 0) {
-        const TFileDescriptor f(::open(baixando.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-        if (f.get() >= 0) {
-            ::fchmod(f.get(), atual.st_mode & 07777);
-        }
-    }
+    platform::CopyPermissions(Executavel, baixando);
     std::lock_guard lock(arquivos_);
-    fs::remove(CaminhoBaixado(), ec);
-    fs::rename(baixando, CaminhoBaixado());
+    fs::remove(platform::PathOf(CaminhoBaixado()), ec);
+    fs::rename(platform::PathOf(baixando), platform::PathOf(CaminhoBaixado()));
 }
 
 std::string TMonitorUpdate::Pergunta(const std::string& versao) {
@@ -420,8 +405,9 @@ int TMonitorUpdate::VerificarPelaLinhaDeComando(const std::string& arquivo,
 int TMonitorUpdate::OpcaoVerificar(const std::string& arquivo, std::ostream& erro) {
     try {
         const std::string executavel = RunningExecutable();
-        const TMonitorUpdate atualizacao(fs::path(executavel).parent_path().string() + "/",
-                                         executavel, ::getpid());
+        const TMonitorUpdate atualizacao(
+            platform::Utf8Of(platform::PathOf(executavel).parent_path()) + "/", executavel,
+            platform::ProcessId());
         return atualizacao.VerificarPelaLinhaDeComando(arquivo, erro);
     } catch (const std::exception& e) {
         erro << "O arquivo " << arquivo << " não pode ser instalado: " << e.what() << ".\n";
@@ -438,13 +424,10 @@ std::string TMonitorUpdate::PendenteInstalavel(std::string& aviso) const {
         return Conferir(CaminhoBaixado());
     } catch (const EUpdateRefused& e) {
         // Its version only when it is a file: a pipe would never answer, a link leads elsewhere.
-        struct stat st {};
         const std::string versao =
-            ::lstat(CaminhoBaixado().c_str(), &st) == 0 && S_ISREG(st.st_mode)
-                ? FileVersion(CaminhoBaixado())
-                : std::string();
+            ArquivoComum(CaminhoBaixado()) ? FileVersion(CaminhoBaixado()) : std::string();
         std::error_code ec;
-        fs::remove(CaminhoBaixado(), ec);
+        fs::remove(platform::PathOf(CaminhoBaixado()), ec);
         aviso = "Atualização " + (versao.empty() ? std::string() : versao + " ") +
                 "baixada antes foi apagada sem ser instalada: " + e.what() + ".";
         return {};
@@ -562,23 +545,7 @@ bool TMonitorUpdate::OfferUpdate(
         const std::string script = AppDir + kScript;
         WriteFileAtomic(script, Script(), 0700);
         // Detached from this program (a session of its own, no terminal), which ends now.
-        posix_spawnattr_t attr;
-        posix_spawn_file_actions_t acoes;
-        posix_spawnattr_init(&attr);
-        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
-        posix_spawn_file_actions_init(&acoes);
-        for (const int fd : {0, 1, 2}) {
-            posix_spawn_file_actions_addopen(&acoes, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY,
-                                             0);
-        }
-        std::string sh = "/bin/sh";
-        std::string arg = script;
-        char* argv[] = {sh.data(), arg.data(), nullptr};
-        pid_t pid = 0;
-        const int erro = posix_spawn(&pid, sh.c_str(), &acoes, &attr, argv, environ);
-        posix_spawn_file_actions_destroy(&acoes);
-        posix_spawnattr_destroy(&attr);
-        return erro == 0;
+        return platform::StartDetached({"/bin/sh", script});
     } catch (...) {
         return false;
     }

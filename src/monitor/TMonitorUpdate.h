@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -48,7 +46,7 @@ public:
 
     // `executavel`: the running executable's path; `processo`: the process the install waits
     // for (this one).
-    TMonitorUpdate(std::string appDir, std::string executavel, pid_t processo);
+    TMonitorUpdate(std::string appDir, std::string executavel, long processo);
     TMonitorUpdate(const TMonitorUpdate&) = delete;
     TMonitorUpdate& operator=(const TMonitorUpdate&) = delete;
     // Joins the checks; one still running is waited for (a program that must not wait ends
@@ -57,7 +55,7 @@ public:
 
     std::string AppDir;
     std::string Executavel;
-    pid_t Processo;
+    long Processo;
     // The release public key (PEM) that a download must be signed with: this build's
     // (TReleaseSignature::ChaveDoPrograma). Without one, nothing is downloaded or offered.
     std::string ChavePublica;

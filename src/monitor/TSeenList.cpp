@@ -1,7 +1,5 @@
 #include "monitor/TSeenList.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <bit>
 #include <filesystem>
@@ -11,6 +9,8 @@
 #include "common/SafeFile.h"
 #include "common/TextCase.h"
 #include "common/Win1252.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
 
 namespace quelvo {
 
@@ -36,7 +36,7 @@ void AdviseHugePages(const std::vector<T>& v) {
     const uintptr_t end = begin + v.capacity() * sizeof(T);
     const uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
     if (end > first + kHuge) {
-        ::madvise(reinterpret_cast<void*>(first), (end - first) & ~(kHuge - 1), MADV_HUGEPAGE);
+        platform::AdviseHugePages(reinterpret_cast<void*>(first), (end - first) & ~(kHuge - 1));
     }
 }
 
@@ -233,7 +233,7 @@ void TSeenList::ClearAndRemoveFile(const std::string& path) {
         synced_ = appends_.load();
     }
     std::error_code ec;
-    std::filesystem::remove(path, ec);
+    std::filesystem::remove(platform::PathOf(path), ec);
     if (ec) {
         throw std::system_error(ec, path);
     }

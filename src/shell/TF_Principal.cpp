@@ -26,6 +26,7 @@
 #include "monitor/MigracaoEmpresas.h"
 #include "monitor/TListaEmpresas.h"
 #include "monitor/TMonitorUpdate.h"
+#include "platform/Process.h"
 #include "shell/AutoSizeColumns.h"
 #include "shell/TF_CadEmpresas.h"
 #include "shell/TF_ConfigProxy.h"
@@ -235,7 +236,8 @@ TF_Principal::TF_Principal(const QStringList& argumentos, QWidget* parent)
         entradas[i]->setChecked(i == settings.IntervaloMarcado);
     }
     schedule_ = std::make_unique<TMonitorSchedule>(param_, sync_, TConsultasAmbiente::Of(appDir_));
-    atualizacao_ = std::make_unique<TMonitorUpdate>(appDir_, RunningExecutable(), ::getpid());
+    atualizacao_ =
+        std::make_unique<TMonitorUpdate>(appDir_, RunningExecutable(), platform::ProcessId());
     // Why an update was refused goes to the log like the worker's lines, from the check's thread
     // too.
     atualizacao_->EscreveLog = [this](const std::string& linha) { sync_.EscreveLog(linha); };

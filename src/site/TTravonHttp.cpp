@@ -1,11 +1,8 @@
 #include "site/TTravonHttp.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <istream>
 #include <iterator>
@@ -17,11 +14,11 @@
 
 #include "certificates/CertificateAccess.h"
 #include "certificates/TCertificateStore.h"
-#include "common/TFileDescriptor.h"
 #include "common/TextCase.h"
 #include "common/TextTrim.h"
 #include "common/Utils.h"
 #include "common/Win1252.h"
+#include "platform/Files.h"
 
 namespace quelvo {
 
@@ -596,48 +593,42 @@ std::string TTravonHttp::PostText(const std::string& url) {
 void TTravonHttp::GetFile(const std::string& url, const std::string& fileName) {
     // A link put at the file's name is never followed: the answer would overwrite whatever file
     // it leads to.
-    TFileDescriptor file(
-        ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (file.get() < 0) {
+    std::unique_ptr<platform::OutputFile> file;
+    try {
+        file = platform::CreateOutputFile(fileName, 0600);
+    } catch (const std::system_error&) {
         throw ETravonHttpError("Não foi possível criar o arquivo \"" + fileName + "\".");
     }
     // A write that fails (a full disk) stops the transfer; its reason is kept for the message.
-    int writeError = 0;
-    const auto failed = [&](int error) {
+    std::error_code writeError;
+    const auto failed = [&](const std::error_code& error) {
         return ETravonHttpError("Não foi possível gravar o arquivo \"" + fileName +
-                                "\": " + std::generic_category().message(error) + ".");
+                                "\": " + error.message() + ".");
     };
     try {
         SendTo(
             url, "GET",
             [&](const char* data, size_t n) {
-                while (n > 0) {
-                    const ssize_t done = ::write(file.get(), data, n);
-                    if (done < 0) {
-                        if (errno == EINTR) {
-                            continue;
-                        }
-                        writeError = errno;
-                        return false;
-                    }
-                    data += done;
-                    n -= static_cast<size_t>(done);
+                try {
+                    file->Write(data, n);
+                    return true;
+                } catch (const std::system_error& e) {
+                    writeError = e.code();
+                    return false;
                 }
-                return true;
             },
             kMaxFileBytes, kDefaultFileDeadlineMs);
     } catch (const ETravonHttpError&) {
-        if (writeError != 0) {
+        if (writeError) {
             throw failed(writeError);
         }
         throw;
     }
     // Data the disk refused may only show when the file is flushed and closed.
-    if (::fsync(file.get()) != 0 && errno != EINVAL && errno != EROFS) {
-        throw failed(errno);
-    }
-    if (file.Close() != 0) {
-        throw failed(errno);
+    try {
+        file->Close();
+    } catch (const std::system_error& e) {
+        throw failed(e.code());
     }
 }
 

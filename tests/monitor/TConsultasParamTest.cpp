@@ -62,7 +62,7 @@ TEST(SharedState, TheStartRemovesTemporariesACrashLeft) {
         {"certificados/.0A1B2C.pfx.AAAAAA", true},
         {"certificados/.0A1B2C.pem.bbbbbb", true},
         {"certificados/.PinsRecusados.dat.k3J9aQ", true},  // a rewrite of the refused PINs
-        {"Consultados.dat", false},  // the kept files themselves
+        {"Consultados.dat", false},                        // the kept files themselves
         {"certificados/0A1B2C.pfx", false},
         {".bashrc.abcdef", false},        // not a file the program keeps
         {".Consultados.dat.tmp", false},  // not the temporaries' shape

@@ -10,8 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::ClearScratch();
     const std::string path = fuzz::Scratch() + TPinsRecusados::kArquivo;
     fuzz::WriteFile(path, fuzz::Text(data, size));
-    TTokenInfo token;
-    token.serial = "T;1%\n";  // separators and escapes in the token's serial
+    const std::string token = "T;1%\n";  // separators and escapes in the token's serial
     const std::string certificado = "0A1B2C";
     TPinsRecusados a(path);
     a.Recusado(token, certificado, "1234");

@@ -15,7 +15,6 @@
 #include <optional>
 #include <system_error>
 
-#include "certificates/TTokenStore.h"
 #include "common/SafeFile.h"
 #include "common/Utils.h"
 #include "platform/Files.h"
@@ -240,20 +239,22 @@ std::vector<TCertificate> TCertificateStore::List(std::string* tokenProblem) con
             out.push_back(*cert);
         }
     }
-    if (!tokenModule_.empty()) {
-        try {
-            for (auto& cert : TTokenStore(tokenModule_).List()) {
-                const std::string serial = cert.SerialNumber();
-                if (std::none_of(out.begin(), out.end(), [&](const TCertificate& c) {
-                        return c.SerialNumber() == serial;
-                    })) {
-                    out.push_back(std::move(cert));
-                }
+    try {
+        const bool precede = platform::SystemCertificates::TakesPrecedenceOverFolder();
+        for (auto& cert : System().List()) {
+            const std::string serial = cert.SerialNumber();
+            const auto same = std::find_if(out.begin(), out.end(), [&](const TCertificate& c) {
+                return c.SerialNumber() == serial;
+            });
+            if (same == out.end()) {
+                out.push_back(std::move(cert));
+            } else if (precede) {
+                *same = std::move(cert);
             }
-        } catch (const ECertificateError& e) {
-            if (tokenProblem != nullptr) {
-                *tokenProblem = e.what();
-            }
+        }
+    } catch (const ECertificateError& e) {
+        if (tokenProblem != nullptr) {
+            *tokenProblem = e.what();
         }
     }
     std::stable_sort(out.begin(), out.end(), [](const TCertificate& a, const TCertificate& b) {
@@ -263,20 +264,34 @@ std::vector<TCertificate> TCertificateStore::List(std::string* tokenProblem) con
 }
 
 std::unique_ptr<TCertificate> TCertificateStore::Find(const std::string& serial) const {
+    if (platform::SystemCertificates::TakesPrecedenceOverFolder()) {
+        if (auto cert = FindInSystem(serial)) {
+            return cert;
+        }
+        return FindInFolder(serial);
+    }
     if (auto cert = FindInFolder(serial)) {
         return cert;
     }
+    return FindInSystem(serial);
+}
+
+platform::SystemCertificates TCertificateStore::System() const {
+    return platform::SystemCertificates(tokenModule_, folder_ + TPinsRecusados::kArquivo);
+}
+
+std::unique_ptr<TCertificate> TCertificateStore::FindInSystem(const std::string& serial) const {
     if (serial.empty() || tokenModule_.empty()) {
         return nullptr;
     }
     try {
-        for (auto& cert : TTokenStore(tokenModule_).List()) {
+        for (auto& cert : System().List()) {
             if (cert.SerialNumber() == serial) {
                 return std::make_unique<TCertificate>(std::move(cert));
             }
         }
     } catch (const ECertificateError&) {
-        // Tokens that cannot be reached hold nothing that could be found.
+        // What cannot be reached holds nothing that could be found.
     }
     return nullptr;
 }
@@ -302,10 +317,12 @@ bool TCertificateStore::HasKey(const std::string& serial) const {
 TClientCredentials TCertificateStore::LoadCredentials(const std::string& serial,
                                                       const std::string& password,
                                                       bool digitado) const {
-    if (!HasKey(serial)) {
-        if (auto onToken = Find(serial); onToken && onToken->Token()) {
+    if (!HasKey(serial) || platform::SystemCertificates::TakesPrecedenceOverFolder()) {
+        if (auto onToken = FindInSystem(serial); onToken && onToken->Token()) {
             return LoadCredentials(*onToken, password, digitado);
         }
+    }
+    if (!HasKey(serial)) {
         throw ECertificateError("A chave privada do certificado digital \"" + serial +
                                 "\" não está no repositório de certificados.");
     }
@@ -350,8 +367,7 @@ TClientCredentials TCertificateStore::LoadCredentials(const TCertificate& certif
                                                       const std::string& password,
                                                       bool digitado) const {
     if (certificate.Token() != nullptr) {
-        return TTokenStore(tokenModule_, folder_ + TPinsRecusados::kArquivo)
-            .LoadCredentials(certificate, password, digitado);
+        return System().LoadCredentials(certificate, password, digitado);
     }
     return LoadCredentials(certificate.SerialNumber(), password);
 }

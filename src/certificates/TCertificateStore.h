@@ -8,23 +8,27 @@
 #include "certificates/ECertificateError.h"
 #include "certificates/TCertificate.h"
 #include "certificates/TClientCredentials.h"
-#include "certificates/TPkcs11Module.h"
+#include "platform/SystemCertificates.h"
 
 namespace quelvo {
 
 // The personal certificate store: the folder "certificados" of the application folder, and the
-// tokens and smart cards that p11-kit reaches. Each certificate of the folder is kept as the
-// PKCS#12 file it was imported from ("<serial>.pfx") and as its public certificate with the chain
-// that came in that file ("<serial>.pem"), so that listing, lookup by serial number and expiry
-// need no password; the company's password opens the PKCS#12 when the key is needed. The folder
-// and its files are readable by their owner only. A certificate on a token is read from the token
-// whenever it is looked for, and its key never leaves it: the company's password is the token's
-// PIN. A serial number in the folder hides the same one on a token.
+// certificates the system keeps for the user (tokens and smart cards that p11-kit reaches on
+// Linux, the user's store "MY" on Windows: platform::SystemCertificates). Each certificate of the
+// folder is kept as the PKCS#12 file it was imported from ("<serial>.pfx") and as its public
+// certificate with the chain that came in that file ("<serial>.pem"), so that listing, lookup by
+// serial number and expiry need no password; the company's password opens the PKCS#12 when the
+// key is needed. The folder and its files are readable by their owner only. A certificate of the
+// system is read from there whenever it is looked for, and its key never leaves it: the company's
+// password is its PIN. A serial number in both places is taken from the folder on Linux and from
+// the system's store on Windows.
 class TCertificateStore {
 public:
-    // `tokenModule` is the PKCS#11 module that reaches the tokens ("" for none).
-    explicit TCertificateStore(std::string folder,
-                               std::string tokenModule = TPkcs11Module::DefaultPath());
+    // `tokenModule`: where the system's certificates are (platform::SystemCertificates; "" for
+    // none).
+    explicit TCertificateStore(
+        std::string folder,
+        std::string tokenModule = platform::SystemCertificates::DefaultSource());
     // The store of the application folder.
     static TCertificateStore Default();
 
@@ -67,6 +71,8 @@ public:
 private:
     std::string PathOf(const std::string& serial, const char* extension) const;
     std::unique_ptr<TCertificate> FindInFolder(const std::string& serial) const;
+    std::unique_ptr<TCertificate> FindInSystem(const std::string& serial) const;
+    platform::SystemCertificates System() const;
     std::string folder_;
     std::string tokenModule_;
 };

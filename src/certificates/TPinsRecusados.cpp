@@ -60,9 +60,9 @@ std::string Escapar(const std::string& text) {
     return out;
 }
 
-bool DoToken(const TArquivoRegistros::Campos& c, const TTokenInfo& token,
+bool DoToken(const TArquivoRegistros::Campos& c, const std::string& token,
              const std::string& certificado) {
-    return c[0] == Escapar(token.serial) && c[1] == certificado;
+    return c[0] == Escapar(token) && c[1] == certificado;
 }
 
 std::string Digest(const std::string& pin, const std::string& sal) {
@@ -121,7 +121,7 @@ std::string TPinsRecusados::TomarAvisos() {
     return std::exchange(avisos.texto, std::string());
 }
 
-bool TPinsRecusados::Recusado(const TTokenInfo& token, const std::string& certificado,
+bool TPinsRecusados::Recusado(const std::string& token, const std::string& certificado,
                               const std::string& pin) {
     Ler();
     for (const auto& c : arquivo_.Registros(
@@ -133,7 +133,7 @@ bool TPinsRecusados::Recusado(const TTokenInfo& token, const std::string& certif
     return false;
 }
 
-void TPinsRecusados::Registrar(const TTokenInfo& token, const std::string& certificado,
+void TPinsRecusados::Registrar(const std::string& token, const std::string& certificado,
                                const std::string& pin) {
     Ler();
     unsigned char sal[kSal];
@@ -160,11 +160,10 @@ void TPinsRecusados::Registrar(const TTokenInfo& token, const std::string& certi
         antigos.resize(antigos.size() - kPorCertificado + 1);
         arquivo_.Apagar(antigos);
     }
-    arquivo_.Gravar(
-        {{Escapar(token.serial), certificado, Hex(sal, sizeof sal), Digest(pin, salText)}});
+    arquivo_.Gravar({{Escapar(token), certificado, Hex(sal, sizeof sal), Digest(pin, salText)}});
 }
 
-void TPinsRecusados::Esquecer(const TTokenInfo& token, const std::string& certificado,
+void TPinsRecusados::Esquecer(const std::string& token, const std::string& certificado,
                               const std::string& pin) {
     Ler();
     std::vector<std::string> chaves;

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "certificates/TPkcs11Module.h"
 #include "common/TArquivoRegistros.h"
 
 namespace quelvo {
@@ -24,13 +23,15 @@ public:
 
     explicit TPinsRecusados(const std::string& path);
 
+    // `token`: the serial number of the token (or hardware key) as it gives it.
     // Whether the token refused this PIN for this certificate. Raises when the file cannot be
     // read (then nobody can tell, and the PIN must not be presented).
-    bool Recusado(const TTokenInfo& token, const std::string& certificado, const std::string& pin);
+    bool Recusado(const std::string& token, const std::string& certificado, const std::string& pin);
     // Keeps the refusal; raises when it cannot be written.
-    void Registrar(const TTokenInfo& token, const std::string& certificado, const std::string& pin);
+    void Registrar(const std::string& token, const std::string& certificado,
+                   const std::string& pin);
     // Forgets the refusal of this PIN (the user typed it again on purpose).
-    void Esquecer(const TTokenInfo& token, const std::string& certificado, const std::string& pin);
+    void Esquecer(const std::string& token, const std::string& certificado, const std::string& pin);
 
     const std::string& Caminho() const { return arquivo_.Caminho(); }
 

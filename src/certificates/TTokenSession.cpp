@@ -163,11 +163,11 @@ void TTokenSession::Login(const std::string& pin, const TLoginDoToken& contexto)
         if (contexto.digitado) {
             records.refused.erase(digest);
             if (recusas) {
-                recusas->Esquecer(token_, contexto.certificado, pin);
+                recusas->Esquecer(token_.serial, contexto.certificado, pin);
             }
         }
         if (records.refused.count(digest) > 0 ||
-            (recusas && recusas->Recusado(token_, contexto.certificado, pin))) {
+            (recusas && recusas->Recusado(token_.serial, contexto.certificado, pin))) {
             throw ECertificateError(
                 "O token " + name +
                 " já recusou esse PIN (a senha cadastrada para a empresa); ele não é apresentado "
@@ -226,7 +226,7 @@ void TTokenSession::Login(const std::string& pin, const TLoginDoToken& contexto)
             } else {
                 try {
                     TPinsRecusados(contexto.arquivoRecusas)
-                        .Registrar(token_, contexto.certificado, pin);
+                        .Registrar(token_.serial, contexto.certificado, pin);
                 } catch (const std::exception& e) {
                     records.refused.insert(digest);
                     guardado =

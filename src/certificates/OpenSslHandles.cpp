@@ -5,6 +5,8 @@
 
 #include <mutex>
 
+#include "platform/Process.h"
+
 namespace quelvo {
 
 std::string LastOpenSslError() {
@@ -23,6 +25,9 @@ void EnableLegacyAlgorithms() {
     std::call_once(once, [] {
         // Loading one provider by hand stops the automatic loading of the default one, so both
         // are loaded. They stay loaded for the life of the process.
+        if (const std::string modules = platform::OpenSslModulesFolder(); !modules.empty()) {
+            OSSL_PROVIDER_set_default_search_path(nullptr, modules.c_str());
+        }
         OSSL_PROVIDER_load(nullptr, "default");
         OSSL_PROVIDER_load(nullptr, "legacy");
         ERR_clear_error();

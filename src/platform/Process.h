@@ -32,6 +32,11 @@ bool IsInstalledCopy(const std::string& executable, const std::string& programsF
 // folder.
 std::string InstalledCopyDataFolder();
 
+// Where OpenSSL finds its loadable providers ("legacy", for the older PKCS#12 files), as OpenSSL
+// takes the path: "" on Linux (OpenSSL's own folder); on Windows the folder "ossl-modules" beside
+// the executable, which the program carries.
+std::string OpenSslModulesFolder();
+
 // Starts a program detached from this one (a session of its own, no terminal, its standard
 // input and output going nowhere), so that it outlives this process. `argv[0]` is the program's
 // full path. False when it could not be started.

@@ -86,6 +86,10 @@ std::string InstalledCopyDataFolder() {
     return (fs::path(data) / "quelvo").lexically_normal().string() + "/";
 }
 
+std::string OpenSslModulesFolder() {
+    return {};
+}
+
 bool StartDetached(const std::vector<std::string>& argv) {
     std::vector<std::string> copia = argv;
     std::vector<char*> args;

@@ -236,8 +236,8 @@ std::shared_ptr<TChaveWindows> TChaveWindows::Abrir(PCCERT_CONTEXT certificado,
         chave->provedor_ = WideToUtf8(AnsiToWide(ProvParamText(prov, PP_NAME)).c_str());
     }
 
-    // The certificate names the container's key pair by its spec; some stores (Wine's PFX import)
-    // record a value that is neither: then the container's own pair is taken.
+    // The certificate names the container's key pair (dwKeySpec); some stores (Wine's PFX import)
+    // record a value that names neither pair: then the container's own pair is taken.
     if (keySpec != AT_KEYEXCHANGE && keySpec != AT_SIGNATURE) {
         keySpec = HasUserKey(prov, AT_KEYEXCHANGE) ? AT_KEYEXCHANGE
                   : HasUserKey(prov, AT_SIGNATURE) ? AT_SIGNATURE

@@ -29,12 +29,8 @@ public:
 
     // Whether the key is on a token or smart card (its provider says it is hardware or removable).
     bool NoDispositivo() const { return noDispositivo_; }
-    // Whether it is a CNG key (else a CryptoAPI one).
-    bool Cng() const { return cngKey_ != 0; }
     // The provider that holds the key, as Windows names it.
     const std::string& Provedor() const { return provedor_; }
-    // The CryptoAPI key spec it signs with (AT_KEYEXCHANGE or AT_SIGNATURE; 0 for CNG).
-    DWORD KeySpec() const { return keySpec_; }
 
     // Hands the PIN to the key's provider (PP_KEYEXCHANGE_PIN / PP_SIGNATURE_PIN, or
     // NCRYPT_PIN_PROPERTY). Returns 0, or the error code Windows gave.

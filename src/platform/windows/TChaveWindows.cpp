@@ -249,8 +249,8 @@ std::shared_ptr<TChaveWindows> TChaveWindows::Abrir(PCCERT_CONTEXT certificado,
     }
     chave->keySpec_ = keySpec;
 
-    // The older software providers (the "Enhanced" one of PFX files imported long ago, type
-    // PROV_RSA_FULL) make no SHA-2 digests, which TLS 1.2 needs; the AES provider opens the same
+    // The older software provider where PFX imports often put the key (the "Enhanced" one, type
+    // PROV_RSA_FULL) makes no SHA-2 digests, which TLS 1.2 needs; the AES provider opens the same
     // containers and does. A token's provider is left as it is.
     if (!chave->noDispositivo_ && !MakesSha256(prov)) {
         std::wstring container;

@@ -109,16 +109,9 @@ struct TSoapHttpTransport::Impl {
         auto* impl = static_cast<Impl*>(self);
         SSL_CTX_set1_cert_store(ctx, impl->trust.get());
         X509_VERIFY_PARAM_set_flags(SSL_CTX_get0_param(ctx), X509_V_FLAG_NO_CHECK_TIME);
-        if (const auto& token = impl->presented; token && impl->present) {
-            const TCertificate& cert = token->Certificate();
-            bool ok = SSL_CTX_use_certificate(ctx, cert.Get()) == 1;
-            for (const auto& c : cert.Chain()) {
-                ok = ok && SSL_CTX_add1_chain_cert(ctx, c.get()) == 1;
-            }
-            if (!ok || SSL_CTX_use_PrivateKey(ctx, token->Key()) != 1) {
-                LastOpenSslError();
-                return CURLE_SSL_CERTPROBLEM;
-            }
+        if (const auto& token = impl->presented; token && impl->present && !token->UseIn(ctx)) {
+            LastOpenSslError();
+            return CURLE_SSL_CERTPROBLEM;
         }
         LastOpenSslError();
         return CURLE_OK;

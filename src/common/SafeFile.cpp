@@ -13,7 +13,7 @@
 namespace quelvo {
 
 void WriteFileAtomic(const std::string& path, std::string_view bytes, int mode) {
-    platform::ReplaceFile(path, bytes, mode);
+    platform::WriteWholeFile(path, bytes, mode);
 }
 
 void AppendToFile(const std::string& path, std::string_view bytes, int mode) {

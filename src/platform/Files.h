@@ -20,7 +20,7 @@ namespace quelvo::platform {
 // temporary file takes the file's place in one step; then the folder's entry is flushed. A crash
 // or a power cut leaves the old file or the new one, never a part. `mode` is the new file's
 // permission where the system has them (0600: several files hold passwords).
-void ReplaceFile(const std::string& path, std::string_view bytes, int mode);
+void WriteWholeFile(const std::string& path, std::string_view bytes, int mode);
 
 // Appends the bytes in one write (created with `mode` when missing): a line appended so is whole
 // or, after a crash, cut short at the end of the file.

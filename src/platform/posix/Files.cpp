@@ -126,7 +126,7 @@ bool InHome(const std::string& folder) {
 
 }  // namespace
 
-void ReplaceFile(const std::string& path, std::string_view bytes, int mode) {
+void WriteWholeFile(const std::string& path, std::string_view bytes, int mode) {
     const std::filesystem::path target(path);
     std::filesystem::path folder = target.parent_path();
     if (folder.empty()) {

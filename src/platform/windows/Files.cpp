@@ -134,7 +134,7 @@ bool ManyUsers(PSID sid) {
 
 }  // namespace
 
-void ReplaceFile(const std::string& path, std::string_view bytes, int /*mode*/) {
+void WriteWholeFile(const std::string& path, std::string_view bytes, int /*mode*/) {
     const size_t slash = path.find_last_of("/\\");
     const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);

@@ -70,8 +70,7 @@ void TPinDaChave::Apresentar(const std::string& pin, bool digitado,
     std::string nome = Nome(certificado_);
     nome[0] = 'A';
     // The file keys refusals by a token's serial: here, the provider that holds the key.
-    TTokenInfo dispositivo;
-    dispositivo.serial = dispositivo_;
+    const std::string& dispositivo = dispositivo_;
 
     Recusas& recusas = RecusasDoProcesso();
     std::lock_guard<std::mutex> lock(recusas.lock);

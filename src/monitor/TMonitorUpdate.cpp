@@ -1,12 +1,10 @@
 #include "monitor/TMonitorUpdate.h"
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <string_view>
 
@@ -16,6 +14,7 @@
 #include "common/Utils.h"
 #include "common/Version.h"
 #include "monitor/EUpdateRefused.h"
+#include "monitor/TFormatoExecutavel.h"
 #include "monitor/TReleaseSignature.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -63,87 +62,6 @@ std::string SemBordas(std::string_view s) {
         --e;
     }
     return std::string(s.substr(b, e - b));
-}
-
-// The identity of an ELF image: magic, class, byte order, type and machine; empty when it is no
-// ELF.
-std::string IdentidadeElf(std::string_view h) {
-    if (h.size() < 20 || h[0] != 0x7f || h[1] != 'E' || h[2] != 'L' || h[3] != 'F') {
-        return {};
-    }
-    // e_type (16..17) must say an executable or a position-independent one; its byte order is
-    // the file's (h[5]: 1 little, 2 big).
-    const unsigned tipo =
-        h[5] == 1 ? static_cast<unsigned char>(h[16]) : static_cast<unsigned char>(h[17]);
-    if (tipo != 2 && tipo != 3) {
-        return {};
-    }
-    return std::string{h[4], h[5], h[18], h[19]};
-}
-
-// The same for a file on disk; empty when it cannot be read.
-std::string IdentidadeElfDoArquivo(const std::string& path) {
-    std::ifstream f(platform::PathOf(path), std::ios::binary);
-    std::array<char, 20> h{};
-    if (!f.read(h.data(), h.size())) {
-        return {};
-    }
-    return IdentidadeElf(std::string_view(h.data(), h.size()));
-}
-
-// Reads an unsigned field of `n` bytes at `pos` in the image's byte order.
-bool Campo(std::string_view img, uint64_t pos, int n, bool bigEndian, uint64_t& valor) {
-    if (pos > img.size() || img.size() - pos < static_cast<uint64_t>(n)) {
-        return false;
-    }
-    valor = 0;
-    for (int i = 0; i < n; ++i) {
-        const auto b = static_cast<unsigned char>(img[pos + (bigEndian ? n - 1 - i : i)]);
-        valor |= static_cast<uint64_t>(b) << (8 * i);
-    }
-    return true;
-}
-
-// Whether the image holds everything its ELF headers point at: the program header table, the
-// section header table and every segment's bytes. A download cut anywhere is short of one.
-bool ElfCompleto(std::string_view img) {
-    if (img.size() < 6) {
-        return false;
-    }
-    const uint64_t tamanho = img.size();
-    const bool de64 = img[4] == 2;
-    const bool big = img[5] == 2;
-    const int w = de64 ? 8 : 4;  // the width of an address or offset
-    uint64_t phoff = 0, shoff = 0, phentsize = 0, phnum = 0, shentsize = 0, shnum = 0;
-    if (!Campo(img, de64 ? 32 : 28, w, big, phoff) || !Campo(img, de64 ? 40 : 32, w, big, shoff) ||
-        !Campo(img, de64 ? 54 : 42, 2, big, phentsize) ||
-        !Campo(img, de64 ? 56 : 44, 2, big, phnum) ||
-        !Campo(img, de64 ? 58 : 46, 2, big, shentsize) ||
-        !Campo(img, de64 ? 60 : 48, 2, big, shnum)) {
-        return false;
-    }
-    // An offset past the end already makes a short file; refusing it here also keeps the sums
-    // below from wrapping around.
-    if (phoff > tamanho || shoff > tamanho) {
-        return false;
-    }
-    uint64_t fim = std::max(phoff + phnum * phentsize, shoff + shnum * shentsize);
-    if (fim > tamanho) {
-        return false;
-    }
-    for (uint64_t i = 0; i < phnum; ++i) {
-        uint64_t offset = 0, filesz = 0;
-        const uint64_t ph = phoff + i * phentsize;
-        if (!Campo(img, ph + (de64 ? 8 : 4), w, big, offset) ||
-            !Campo(img, ph + (de64 ? 32 : 16), w, big, filesz)) {
-            return false;
-        }
-        if (offset > tamanho || filesz > tamanho) {
-            return false;
-        }
-        fim = std::max(fim, offset + filesz);
-    }
-    return fim <= tamanho;
 }
 
 // The whole file, opened without following a link put at its name and without waiting on a pipe
@@ -366,12 +284,17 @@ std::string TMonitorUpdate::Pergunta(const std::string& versao) {
 
 std::string TMonitorUpdate::Conferir(const std::string& path) const {
     const std::string bytes = LerArquivo(path);
-    const std::string desta = IdentidadeElfDoArquivo(Executavel);
-    if (desta.empty() || IdentidadeElf(bytes) != desta || !ElfCompleto(bytes) ||
-        VersionInBytes(bytes).empty()) {
+    const std::string desta = TFormatoExecutavel::IdentidadeDoArquivo(Executavel);
+    if (desta.empty() || TFormatoExecutavel::Identidade(bytes) != desta ||
+        !TFormatoExecutavel::Completo(bytes) || VersionInBytes(bytes).empty()) {
         throw EUpdateRefused("o arquivo não é um executável completo desta máquina com versão");
     }
     TReleaseSignature::Conferir(bytes, ChavePublica);
+    // What was signed must itself be whole: the block after it is not part of the image.
+    if (!TFormatoExecutavel::Completo(
+            std::string_view(bytes).substr(0, bytes.size() - TReleaseSignature::kTamanhoBloco))) {
+        throw EUpdateRefused("o arquivo não é um executável completo desta máquina com versão");
+    }
     // The signature covers the markers: a release of our other program, signed with the same
     // key, is still not this one.
     const std::string programa = ProgramInBytes(bytes);

@@ -21,7 +21,9 @@
 #include "common/SafeFile.h"
 #include "common/TextTrim.h"
 #include "common/Utils.h"
+#include "common/Version.h"
 #include "monitor/TReleaseSignature.h"
+#include "support/PeImage.h"
 #include "support/ReleaseKey.h"
 #include "support/TempDir.h"
 
@@ -273,6 +275,39 @@ TEST(MonitorUpdate, TheCheckKeepsOnlyOurSignedExecutablesForThisMachine) {
             ASSERT_EQ(::stat((m.app + TMonitorUpdate::kBaixado).c_str(), &st), 0);
             EXPECT_EQ(st.st_mode & 07777, 0751u) << c.what << ": the executable's permissions";
         }
+    }
+}
+
+// The running program decides which executables are of its machine: a Windows program takes a
+// signed Windows release of itself, and refuses this machine's.
+TEST(MonitorUpdate, AWindowsProgramTakesWindowsReleasesOnly) {
+    const auto windows = [](const std::string& versao, const char* programa) {
+        return test::PeImage(std::string(VersionMarkerPrefix()) + versao + '\0' +
+                             "QUELVO-PROGRAMA=" + programa + '\0');
+    };
+    const struct {
+        const char* what;
+        std::string arquivo;
+        std::string pendente;
+        std::string log;
+    } casos[] = {
+        {"a signed Windows release", Assinado(windows("1.7.0.0", "quelvo")), "1.7.0.0", ""},
+        {"a Windows release cut short", Assinado(windows("1.7.0.0", "quelvo").substr(0, 0x3FF)), "",
+         Recusada("1.7.0.0", "o arquivo não é um executável completo desta máquina com versão")},
+        {"a Linux release", Assinado(Executavel("1.7.0.0")), "",
+         Recusada("1.7.0.0", "o arquivo não é um executável completo desta máquina com versão")},
+        {"the headless program's Windows release", Assinado(windows("1.7.0.0", "quelvo-monitor")),
+         "", Recusada("1.7.0.0", "o arquivo é do programa quelvo-monitor, não do quelvo")},
+    };
+    for (const auto& c : casos) {
+        Mundo m;
+        WriteFileAtomic(m.exe, windows("1.6.0.0", "quelvo"), 0751);
+        m.site.SetVersion("1.7.0.0", c.arquivo);
+        m.Atualizacao()->Verificar({});
+        EXPECT_EQ(m.Pendente(), c.pendente) << c.what;
+        EXPECT_EQ(m.Log(),
+                  c.log.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.log})
+            << c.what;
     }
 }
 

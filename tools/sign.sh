@@ -7,7 +7,7 @@
 #
 # The self-update installs only executables whose signature verifies with the public key built
 # into the program. The signature is Ed25519 over every byte of the file before it, kept in a
-# block of 100 bytes appended to the file (the loader never reads past the ELF image):
+# block of 100 bytes appended to the file (the loader never reads past the ELF or PE image):
 #   "QUELVO-ASSINADO1" | the 64 signature bytes | 64 as 4 bytes, little-endian | "QUELVO-ASSINADO1"
 # Signing a file that already ends with a block replaces that block. Sign the executable exactly
 # as it is shipped: stripping or patching it afterwards breaks the signature.
@@ -74,9 +74,10 @@ trap 'rm -rf -- "$TEMP"; [ -z "$ASSINANDO" ] || rm -f -- "$ASSINANDO"' EXIT
 assinar() {
   local exe=$1 chave=$2 dir base
   [ -f "$exe" ] && [ -r "$exe" ] || falha "$exe não é um arquivo que se possa ler"
-  if [ "$(head -c 4 -- "$exe" | hex)" != 7f454c46 ]; then
-    falha "$exe não é um executável ELF (a ordem é: EXECUTÁVEL CHAVE_PRIVADA.pem)"
-  fi
+  case "$(head -c 4 -- "$exe" | hex)" in
+    7f454c46 | 4d5a*) ;;  # ELF (Linux), MZ (Windows)
+    *) falha "$exe não é um executável ELF nem do Windows (a ordem é: EXECUTÁVEL CHAVE_PRIVADA.pem)" ;;
+  esac
   if [ "$chave" = - ]; then
     chave=/dev/stdin
   elif [ ! -r "$chave" ]; then

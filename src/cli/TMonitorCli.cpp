@@ -111,6 +111,7 @@ void TMonitorCli::PrintUsage(std::ostream& to) const {
           "                  guardado e executa um ciclo de consultas e envios; saída 3 quando o\n"
           "                  login falha\n"
           "  --continuo      o mesmo, repetido a cada intervalo até SIGINT ou SIGTERM\n"
+          "                  (no Windows, Ctrl+C, Ctrl+Break ou o fechamento da janela)\n"
           "  --cadastrar CNPJ UF SERIE - [--sim]\n"
           "                  cadastra uma empresa (faz a consulta de teste); sem --sim\n"
           "                  só mostra o que cadastraria; saída 4 quando recusada\n"

@@ -9,6 +9,7 @@
 #include "certificates/OpenSslHandles.h"
 #include "monitor/ChaveDeLancamento.h"
 #include "monitor/EUpdateRefused.h"
+#include "platform/Paths.h"
 
 namespace quelvo {
 
@@ -84,7 +85,7 @@ void TReleaseSignature::ConferirArquivo(const std::string& path, std::string_vie
                                         uint64_t limite) {
     // No key, no reading: a build without one refuses at once.
     ChavePublica(chavePublicaPem);
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::ifstream in(platform::PathOf(path), std::ios::binary | std::ios::ate);
     const std::streamoff tamanho = in ? static_cast<std::streamoff>(in.tellg()) : -1;
     if (tamanho < 0) {
         throw EUpdateRefused("o arquivo não pode ser lido");

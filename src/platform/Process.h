@@ -42,6 +42,9 @@ std::string OpenSslModulesFolder();
 // full path. False when it could not be started.
 bool StartDetached(const std::vector<std::string>& argv);
 
+// The processor time the calling thread has used so far (user and system), in seconds.
+double ThreadCpuSeconds();
+
 // Prepares the console for the program's output: UTF-8 on Windows (accents print as on Linux, to
 // the console and to pipes); on Linux, a peer that closes a pipe or connection is an error of
 // that call, never the end of the program.

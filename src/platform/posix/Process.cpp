@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -110,6 +111,13 @@ bool StartDetached(const std::vector<std::string>& argv) {
     posix_spawn_file_actions_destroy(&acoes);
     posix_spawnattr_destroy(&attr);
     return erro == 0;
+}
+
+double ThreadCpuSeconds() {
+    rusage u{};
+    ::getrusage(RUSAGE_THREAD, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 void PrepareConsole() {

@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include <chrono>
+#include <cstdint>
 #include <stdexcept>
 #include <thread>
 
@@ -203,6 +204,18 @@ bool StartDetached(const std::vector<std::string>& argv) {
     ::CloseHandle(pi.hThread);
     ::CloseHandle(pi.hProcess);
     return true;
+}
+
+double ThreadCpuSeconds() {
+    FILETIME creation{}, exit{}, kernel{}, user{};
+    if (!::GetThreadTimes(::GetCurrentThread(), &creation, &exit, &kernel, &user)) {
+        return 0;
+    }
+    const auto ticks = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<uint64_t>(t.dwHighDateTime) << 32) |
+                                   t.dwLowDateTime);
+    };
+    return (ticks(kernel) + ticks(user)) / 1e7;  // 100 ns units
 }
 
 void PrepareConsole() {
